@@ -1,0 +1,28 @@
+// Loading and initialising the Cryptoki module.
+#pragma once
+
+#include <windows.h>
+
+// Results of LoadCryptokiModule.
+enum CryptokiLoadResult {
+    kModuleLoaded = 0,
+    kModuleNotFound = 1,        // the DLL cannot be loaded
+    kNoGetFunctionList = 2,     // it exports no C_GetFunctionList (unloaded again)
+    kGetFunctionListFailed = 3, // C_GetFunctionList fails (unloaded again)
+    kInitializeFailed = 4,      // C_Initialize fails (module stays loaded)
+};
+
+// Loads the vendor's module by its plain file name, initialises it and keeps
+// its handle and function list in AppState.
+int LoadCryptokiModule();
+
+// The same for a module at `path`; tests use it with misbehaving modules.
+int LoadCryptokiModuleFrom(const wchar_t* path);
+
+// Keeps the current folder out of the DLL search, so that a DLL planted in
+// the working folder is never loaded in place of ours.
+void RemoveCurrentFolderFromDllSearch();
+
+// Loads a DLL by name from the program's folder or the system's, never from
+// the current folder.
+HMODULE LoadLibraryOutsideCurrentFolder(const wchar_t* name);

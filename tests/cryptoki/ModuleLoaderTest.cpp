@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+struct InitializeRecord {
+    long calls = 0;
+    long firstHadArgs = -1;
+    unsigned long firstFlags = 0;
+    long lastHadArgs = -1;
+};
+
+std::wstring ProbePath(const wchar_t* variant) {
+    return BinFolder() + L"\\probes\\probe_" + variant + L".dll";
+}
+
+// The record a probe module kept of the C_Initialize calls it saw.
+InitializeRecord ReadRecord(const wchar_t* variant) {
+    InitializeRecord record;
+    HMODULE module = GetModuleHandleW(ProbePath(variant).c_str());
+    using GetRecord = void (*)(long*, long*, unsigned long*, long*);
+    auto get = reinterpret_cast<GetRecord>(
+        reinterpret_cast<void*>(GetProcAddress(module, "Probe_GetInitializeRecord")));
+    if (get)
+        get(&record.calls, &record.firstHadArgs, &record.firstFlags, &record.lastHadArgs);
+    return record;
+}
+
+bool IsLoaded(const wchar_t* variant) {
+    return GetModuleHandleW(ProbePath(variant).c_str()) != nullptr;
+}
+
+class ModuleLoaderTest : public testing::Test {
+protected:
+    void SetUp() override { AppState = AppStateRecord(); }
+};
+
+TEST_F(ModuleLoaderTest, MissingModuleGivesOne) {
+    EXPECT_EQ(LoadCryptokiModuleFrom(L"no_such_cryptoki_module.dll"), kModuleNotFound);
+    EXPECT_EQ(AppState.FunctionList, nullptr);
+}
+
+TEST_F(ModuleLoaderTest, ModuleWithoutGetFunctionListGivesTwoAndIsUnloaded) {
+    EXPECT_EQ(LoadCryptokiModuleFrom(ProbePath(L"no_entry").c_str()), kNoGetFunctionList);
+    EXPECT_FALSE(IsLoaded(L"no_entry"));
+    EXPECT_EQ(AppState.FunctionList, nullptr);
+}
+
+TEST_F(ModuleLoaderTest, FailingGetFunctionListGivesThreeAndIsUnloaded) {
+    EXPECT_EQ(LoadCryptokiModuleFrom(ProbePath(L"list_fails").c_str()), kGetFunctionListFailed);
+    EXPECT_FALSE(IsLoaded(L"list_fails"));
+    EXPECT_EQ(AppState.FunctionList, nullptr);
+}
+
+TEST_F(ModuleLoaderTest, FailingInitializeGivesFourAndStaysLoaded) {
+    EXPECT_EQ(LoadCryptokiModuleFrom(ProbePath(L"init_fails").c_str()), kInitializeFailed);
+    EXPECT_TRUE(IsLoaded(L"init_fails"));
+    EXPECT_NE(AppState.CryptokiModule, nullptr);
+}
+
+TEST_F(ModuleLoaderTest, WorkingModuleIsInitialisedForOsLocking) {
+    ASSERT_EQ(LoadCryptokiModuleFrom(ProbePath(L"works").c_str()), kModuleLoaded);
+    ASSERT_NE(AppState.FunctionList, nullptr);
+    EXPECT_EQ(AppState.CryptokiModule, GetModuleHandleW(ProbePath(L"works").c_str()));
+    InitializeRecord record = ReadRecord(L"works");
+    EXPECT_EQ(record.calls, 1);
+    EXPECT_EQ(record.firstHadArgs, 1);
+    EXPECT_EQ(record.firstFlags, static_cast<unsigned long>(CKF_OS_LOCKING_OK));
+}
+
+TEST_F(ModuleLoaderTest, ModuleThatCannotLockIsInitialisedAgainWithoutArguments) {
+    ASSERT_EQ(LoadCryptokiModuleFrom(ProbePath(L"cant_lock").c_str()), kModuleLoaded);
+    InitializeRecord record = ReadRecord(L"cant_lock");
+    EXPECT_EQ(record.calls, 2);
+    EXPECT_EQ(record.firstHadArgs, 1);
+    EXPECT_EQ(record.lastHadArgs, 0);
+    EXPECT_NE(AppState.FunctionList, nullptr);
+}
+
+TEST_F(ModuleLoaderTest, ModulePlantedInTheCurrentFolderIsNotLoaded) {
+    TempFolder folder;
+    ASSERT_TRUE(CopyFileW(ProbePath(L"works").c_str(), folder.File(L"planted_cryptoki.dll").c_str(),
+                          FALSE));
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(folder.Path().c_str());
+    int result = LoadCryptokiModuleFrom(L"planted_cryptoki.dll");
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(result, kModuleNotFound);
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+// Files, folders and processes for tests.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Folder of the running test executable (the build's bin folder).
+std::wstring BinFolder();
+
+// A new empty folder under the temporary folder, removed with its contents
+// when the object goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::wstring& Path() const { return path_; }
+    std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& bytes);
+bool ReadFileBytes(const std::wstring& path, std::vector<unsigned char>* bytes);
+
+struct ProcessResult {
+    bool started = false;
+    bool timedOut = false;
+    DWORD exitCode = 0;
+};
+
+// Starts `commandLine` (with `environment` entries "NAME=value" added to this
+// process's environment) and waits for it up to `timeoutMs`; a process that
+// overruns is ended.
+ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment,
+                         DWORD timeoutMs);
