@@ -3,6 +3,11 @@
 #include <atomic>
 #include <map>
 
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::wstring BinFolder() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -24,6 +29,26 @@ TempFolder::TempFolder() {
 
 TempFolder::~TempFolder() {
     RemoveTree(path_);
+}
+
+std::wstring FixturePath(const std::wstring& name) {
+    wchar_t folder[1024] = {};
+    GetEnvironmentVariableW(L"TM_FIXTURES", folder, 1024);
+    std::wstring path = folder;
+    // A Linux path from CTest: Wine shows the root file system as Z:.
+    if (!path.empty() && path[0] == L'/') {
+        for (wchar_t& c : path)
+            if (c == L'/')
+                c = L'\\';
+        path = L"Z:" + path;
+    }
+    return path + L"\\" + name;
+}
+
+std::vector<unsigned char> ReadFixture(const std::wstring& name) {
+    std::vector<unsigned char> bytes;
+    ReadFileBytes(FixturePath(name), &bytes);
+    return bytes;
 }
 
 void RemoveTree(const std::wstring& path) {

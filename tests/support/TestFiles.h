@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+// True under Wine, for the few places where Wine's answers differ from
+// Windows' (each marked where it is used).
+bool RunningUnderWine();
+
 // Folder of the running test executable (the build's bin folder).
 std::wstring BinFolder();
 
@@ -23,6 +27,10 @@ public:
 private:
     std::wstring path_;
 };
+
+// A file made by the fixture step (openssl), by name: "cn_simple.der".
+std::wstring FixturePath(const std::wstring& name);
+std::vector<unsigned char> ReadFixture(const std::wstring& name);
 
 void RemoveTree(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& bytes);

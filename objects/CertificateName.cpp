@@ -1,0 +1,140 @@
+#include "objects/CertificateName.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <new>
+
+#include "app/AppState.h"
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// Decodes with the system's allocator; the caller frees with LocalFree.
+template <typename T>
+T* DecodeObject(LPCSTR structType, const BYTE* data, DWORD size) {
+    T* decoded = nullptr;
+    DWORD decodedSize = 0;
+    if (!CryptDecodeObjectEx(kEncoding, structType, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                             &decoded, &decodedSize))
+        return nullptr;
+    return decoded;
+}
+
+// A common name's value as text. UTF8String, BMPString and UniversalString
+// arrive decoded to UTF-16 and UTF-32; every other string type is read as
+// UTF-8 (which covers the plain ASCII types). Empty when it cannot be read.
+std::wstring CommonNameValue(const CERT_RDN_ATTR& attribute) {
+    const CERT_RDN_VALUE_BLOB& value = attribute.Value;
+    switch (attribute.dwValueType) {
+    case CERT_RDN_UTF8_STRING:
+    case CERT_RDN_BMP_STRING:
+        return std::wstring(reinterpret_cast<const wchar_t*>(value.pbData),
+                            value.cbData / sizeof(wchar_t));
+    case CERT_RDN_UNIVERSAL_STRING: {
+        std::wstring text;
+        const DWORD* chars = reinterpret_cast<const DWORD*>(value.pbData);
+        for (DWORD i = 0; i < value.cbData / 4; ++i) {
+            DWORD c = chars[i];
+            if (c >= 0x10000 && c <= 0x10FFFF) {
+                c -= 0x10000;
+                text.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
+                text.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
+            } else if (c < 0xD800 || (c > 0xDFFF && c < 0x10000)) {
+                text.push_back(static_cast<wchar_t>(c));
+            } else {
+                return std::wstring();  // not a character
+            }
+        }
+        return text;
+    }
+    default: {
+        if (value.cbData == 0)
+            return std::wstring();
+        const char* bytes = reinterpret_cast<const char*>(value.pbData);
+        const int size = static_cast<int>(value.cbData);
+        int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, nullptr, 0);
+        if (units <= 0)
+            return std::wstring();
+        std::wstring text(static_cast<size_t>(units), L'\0');
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, &text[0], units);
+        return text;
+    }
+    }
+}
+
+void ShowNameError(const wchar_t* text) {
+    MessageBoxW(nullptr, text, L"", MB_ICONERROR);
+}
+
+}  // namespace
+
+std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der) {
+    std::wstring name;
+    auto* info = DecodeObject<CERT_INFO>(X509_CERT_TO_BE_SIGNED, der.data(),
+                                         static_cast<DWORD>(der.size()));
+    if (!info)
+        return name;
+    auto* subject = DecodeObject<CERT_NAME_INFO>(X509_NAME, info->Subject.pbData,
+                                                 info->Subject.cbData);
+    if (!subject && (GetLastError() == ERROR_NOT_ENOUGH_MEMORY ||
+                     GetLastError() == static_cast<DWORD>(E_OUTOFMEMORY)))
+        ShowNameError(L"Error in allocating memory");
+    if (subject) {
+        // The last common name wins, as in most displays of a subject.
+        for (DWORD r = 0; r < subject->cRDN; ++r) {
+            const CERT_RDN& rdn = subject->rgRDN[r];
+            for (DWORD a = 0; a < rdn.cRDNAttr; ++a) {
+                if (rdn.rgRDNAttr[a].pszObjId && strcmp(rdn.rgRDNAttr[a].pszObjId, szOID_COMMON_NAME) == 0)
+                    name = CommonNameValue(rdn.rgRDNAttr[a]);
+            }
+        }
+        LocalFree(subject);
+    }
+    LocalFree(info);
+    return name;
+}
+
+CK_RV ReadAttributeBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
+                         CK_ATTRIBUTE_TYPE type, std::vector<unsigned char>* value) {
+    CK_ATTRIBUTE attribute = {type, nullptr, 0};
+    CK_RV rv = AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1);
+    if (rv != CKR_OK)
+        return rv;
+    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION)
+        return CKR_ATTRIBUTE_TYPE_INVALID;
+    value->assign(attribute.ulValueLen, 0);
+    if (value->empty())
+        return CKR_OK;
+    attribute.pValue = value->data();
+    rv = AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1);
+    if (rv == CKR_OK)
+        value->resize(attribute.ulValueLen);
+    return rv;
+}
+
+void ReadCertificateCommonName(int slot, CK_OBJECT_HANDLE handle, std::wstring* name) {
+    name->clear();
+    const CK_SESSION_HANDLE session = AppState.SessionTable[slot];
+    CK_ATTRIBUTE attribute = {CKA_VALUE, nullptr, 0};
+    if (AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1) != CKR_OK ||
+        attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION)
+        return;
+    if (attribute.ulValueLen == 0) {
+        ShowNameError(L"Can't read certificate from the token");
+        return;
+    }
+    std::vector<unsigned char> der;
+    try {
+        der.assign(attribute.ulValueLen, 0);
+    } catch (const std::bad_alloc&) {
+        ShowNameError(L"Error in allocating memory");
+        return;
+    }
+    attribute.pValue = der.data();
+    if (AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1) != CKR_OK)
+        return;
+    der.resize(attribute.ulValueLen < der.size() ? attribute.ulValueLen : der.size());
+    *name = CommonNameFromCertificate(der);
+}

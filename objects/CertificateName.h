@@ -1,0 +1,21 @@
+// The common name of a certificate's subject, for the object list.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cryptoki/Cryptoki.h"
+
+// The last common name of the subject of the DER certificate `der`; empty
+// when the certificate cannot be decoded, has no common name or holds one
+// that cannot be converted. The name is whole, however long.
+std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der);
+
+// Reads the certificate object `handle` on the session of `slot` and gives
+// its subject's common name (empty when none can be read). Shows a box when
+// the token holds an empty value.
+void ReadCertificateCommonName(int slot, CK_OBJECT_HANDLE handle, std::wstring* name);
+
+// Reads an attribute of any length: a length query, then the value.
+CK_RV ReadAttributeBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
+                         CK_ATTRIBUTE_TYPE type, std::vector<unsigned char>* value);

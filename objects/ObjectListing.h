@@ -1,0 +1,26 @@
+// Listing a token's objects in the object list, on a worker thread.
+#pragma once
+
+#include <windows.h>
+
+// Lists the token objects of `slot` into the object list and the object
+// tables. 0 when the search ran to its end, 1 when it failed.
+int ListTokenObjects(int slot);
+
+// Worker thread: the slot is the thread's argument.
+DWORD WINAPI ObjectListThread(LPVOID slot);
+
+// Disables the buttons and the token list, sets Busy and starts
+// ObjectListThread for `slot`. Runs on the window thread, so that a second
+// click finds the buttons already disabled. False when the thread cannot be
+// started (the controls are then restored).
+bool StartObjectListing(int slot);
+
+// The "Display objects" command.
+void DisplayObjectsCommand();
+
+// Enables or disables the main and administrator buttons and the token list.
+void SetSessionControlsEnabled(bool enabled);
+
+// Applies the session state of `slot` to the buttons when it can be read.
+void RestoreButtonsFromSession(int slot);
