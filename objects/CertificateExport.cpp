@@ -1,0 +1,85 @@
+#include "objects/CertificateExport.h"
+
+#include <windows.h>
+#include <cderr.h>
+#include <commdlg.h>
+
+#include <vector>
+
+#include "app/AppState.h"
+#include "cryptoki/ErrorReport.h"
+#include "objects/CertificateFile.h"
+#include "objects/ObjectListSelection.h"
+#include "objects/ObjectTables.h"
+#include "objects/ObjectText.h"
+
+namespace {
+
+const wchar_t kFallbackFileName[] = L"Exported Certificate";
+const wchar_t kCantRetrieve[] = L"Can't retrieve certificate from the token.\r";
+constexpr size_t kFileNameUnits = 256;
+
+// Shows the save dialog with `name` proposed; the chosen path, or empty.
+// `invalidName` tells whether the dialog refused the proposed name.
+std::wstring AskSavePath(const std::wstring& name, bool* invalidName) {
+    wchar_t path[kFileNameUnits] = {};
+    name.copy(path, kFileNameUnits - 1);
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = AppState.MainWindow;
+    dialog.lpstrFilter = L"Certificate files (*.crt)\0*.crt\0";
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = kFileNameUnits;
+    dialog.lpstrDefExt = L"crt";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+    *invalidName = false;
+    if (GetSaveFileNameW(&dialog))
+        return path;
+    *invalidName = CommDlgExtendedError() == FNERR_INVALIDFILENAME;
+    return std::wstring();
+}
+
+}  // namespace
+
+int SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path) {
+    std::vector<unsigned char> value;
+    CK_RV rv = ReadCertificateValue(slot, handle, &value);
+    if (rv != CKR_OK)
+        return static_cast<int>(10 + rv);
+    return WriteWholeFile(path, value) ? 0 : 1;
+}
+
+std::wstring DefaultExportFileName(CK_OBJECT_HANDLE handle, int slot) {
+    unsigned char label[70] = {};
+    CK_ATTRIBUTE attribute = {CKA_LABEL, label, sizeof label};
+    CK_RV rv = AppState.FunctionList->C_GetAttributeValue(AppState.SessionTable[slot], handle,
+                                                          &attribute, 1);
+    if (rv != CKR_OK || attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION ||
+        attribute.ulValueLen == 0 || attribute.ulValueLen > sizeof label)
+        return kFallbackFileName;
+    return LabelText(label, attribute.ulValueLen);
+}
+
+void ExportCertificateCommand() {
+    const int row = FirstSelectedRow(AppState.ObjectListView);
+    const int slot = FirstSelectedRow(AppState.TokenListView);
+    if (slot < 0 || slot >= kMaxSlots || !IsCertificateRow(row))
+        return;
+    const CK_OBJECT_HANDLE handle = ObjectHandleAt(row);
+    if (handle == 0) {
+        MessageBoxW(nullptr, kCantRetrieve, L"General error", MB_ICONERROR);
+        return;
+    }
+    bool invalidName = false;
+    std::wstring path = AskSavePath(DefaultExportFileName(handle, slot), &invalidName);
+    if (path.empty() && invalidName)
+        path = AskSavePath(kFallbackFileName, &invalidName);
+    if (path.empty())
+        return;
+
+    const int result = SaveCertificateFile(handle, slot, path);
+    if (result > 10)
+        ShowCkErrorW(static_cast<CK_RV>(result - 10), L"General error", kCantRetrieve);
+    else if (result != 0)
+        MessageBoxW(nullptr, L"Can't create the file.\r", L"file error", MB_ICONERROR);
+}

@@ -1,0 +1,17 @@
+// Saving a certificate object of the token to a .crt file.
+#pragma once
+
+#include <string>
+
+#include "cryptoki/Cryptoki.h"
+
+// Results of SaveCertificateFile: 0 written, 1 the file cannot be created
+// or written (no partial file is left), 10 + rv reading CKA_VALUE failed.
+int SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path);
+
+// The file name the save dialog proposes: the object's label, or
+// "Exported Certificate" when it has none.
+std::wstring DefaultExportFileName(CK_OBJECT_HANDLE handle, int slot);
+
+// The "Export certificate" command.
+void ExportCertificateCommand();

@@ -1,0 +1,83 @@
+#include "objects/CertificateView.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <new>
+#include <vector>
+
+#include "app/AppState.h"
+#include "cryptoki/ErrorReport.h"
+#include "objects/CertificateFile.h"
+#include "objects/ObjectListSelection.h"
+#include "objects/ObjectTables.h"
+
+std::wstring ViewerFilePath(const std::wstring& temporaryFolder, int number) {
+    wchar_t path[MAX_PATH + 32];
+    FormatTextW(path, L"%lscert%d.crt", temporaryFolder.c_str(), number);
+    return path;
+}
+
+int ShowCertificate(int slot, int row) {
+    // Seeded with the time at every use: two views within one second share
+    // a name, and the second replaces the first.
+    srand(static_cast<unsigned>(time(nullptr)));
+    const int number = rand() % 32768;
+    const CK_OBJECT_HANDLE handle = ObjectHandleAt(row);
+
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH)
+        return 1;
+
+    const CK_SESSION_HANDLE session = AppState.SessionTable[slot];
+    CK_ATTRIBUTE attribute = {CKA_VALUE, nullptr, 0};
+    CK_RV rv = AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1);
+    if (rv != CKR_OK)
+        return static_cast<int>(10 + rv);
+    std::vector<unsigned char> value;
+    try {
+        value.assign(attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION ? 0 : attribute.ulValueLen, 0);
+    } catch (const std::bad_alloc&) {
+        return 3;
+    }
+    attribute.pValue = value.data();
+    if (AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1) != CKR_OK)
+        return 4;
+    value.resize(attribute.ulValueLen <= value.size() ? attribute.ulValueLen : value.size());
+
+    const std::wstring path = ViewerFilePath(folder, number);
+    if (!WriteWholeFile(path, value))
+        return 5;
+    ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return 0;
+}
+
+void ShowSelectedCertificate() {
+    // A row of a listing that is still running is left alone: the worker
+    // owns the session until it ends.
+    if (AppState.Busy)
+        return;
+    const int row = FirstSelectedRow(AppState.ObjectListView);
+    const int slot = FirstSelectedRow(AppState.TokenListView);
+    if (slot < 0 || slot >= kMaxSlots || !IsCertificateRow(row))
+        return;
+
+    const int result = ShowCertificate(slot, row);
+    if (result == 0)
+        return;
+    if (result < 10) {
+        MessageBoxW(nullptr, L"Show certificate failed.\r\n", L"certificate error", MB_ICONERROR);
+        return;
+    }
+    const CK_RV rv = static_cast<CK_RV>(result - 10);
+    if (rv == CKR_GENERAL_ERROR) {
+        ShowCkErrorW(rv, L"Show certificate error", L"General error occured.\r\n");
+        return;
+    }
+    wchar_t text[64];
+    FormatTextW(text, L"Couldn't retrieve the certificate (error: %lx)", static_cast<unsigned long>(rv));
+    MessageBoxW(nullptr, text, L"Show certificate error", MB_ICONERROR);
+}
