@@ -1,0 +1,92 @@
+#include "SlotEvents.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace softtoken {
+namespace {
+
+constexpr std::chrono::milliseconds kPollInterval(10);
+
+}  // namespace
+
+SlotEvents& SlotEvents::Get() {
+    static SlotEvents events;
+    return events;
+}
+
+void SlotEvents::Start(std::shared_ptr<Store> store) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    store_ = std::move(store);
+    pending_.clear();
+    running_ = true;
+    watcher_ = std::thread(&SlotEvents::Watch, this, ++epoch_);
+}
+
+void SlotEvents::Stop() {
+    std::thread watcher;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ = false;
+        ++epoch_;
+        pending_.clear();
+        watcher.swap(watcher_);
+    }
+    changed_.notify_all();
+    if (watcher.joinable())
+        watcher.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    store_.reset();
+}
+
+CK_RV SlotEvents::Wait(bool block, CK_SLOT_ID* slot) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!running_)
+        return CKR_CRYPTOKI_NOT_INITIALIZED;
+    const uint64_t epoch = epoch_;
+    if (pending_.empty() && !block)
+        return CKR_NO_EVENT;
+    changed_.wait(lock, [&] { return !pending_.empty() || !running_ || epoch_ != epoch; });
+    if (!running_ || epoch_ != epoch)
+        return CKR_CRYPTOKI_NOT_INITIALIZED;
+    *slot = pending_.front();
+    pending_.pop_front();
+    return CKR_OK;
+}
+
+std::vector<SlotEvents::Look> SlotEvents::LookAtSlots() const {
+    std::vector<Look> looks(store_->SlotCount());
+    for (CK_SLOT_ID slot = 0; slot < looks.size(); ++slot) {
+        looks[slot].content = store_->Content(slot);
+        looks[slot].presence = store_->PresenceGeneration(slot);
+    }
+    return looks;
+}
+
+// Runs until Stop; compares each look with the one before and queues the
+// slots that differ (each at most once until it is taken).
+void SlotEvents::Watch(uint64_t epoch) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::vector<Look> before = LookAtSlots();
+    while (running_ && epoch_ == epoch) {
+        changed_.wait_for(lock, kPollInterval, [&] { return !running_ || epoch_ != epoch; });
+        if (!running_ || epoch_ != epoch)
+            break;
+        lock.unlock();
+        std::vector<Look> now = LookAtSlots();
+        lock.lock();
+        bool any = false;
+        for (CK_SLOT_ID slot = 0; slot < now.size(); ++slot) {
+            if (now[slot] != before[slot] &&
+                std::find(pending_.begin(), pending_.end(), slot) == pending_.end()) {
+                pending_.push_back(slot);
+                any = true;
+            }
+        }
+        before.swap(now);
+        if (any)
+            changed_.notify_all();
+    }
+}
+
+}  // namespace softtoken

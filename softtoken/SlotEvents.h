@@ -1,0 +1,45 @@
+// Slot events: a watcher thread looks at every slot of the store each
+// 10 ms and queues the slots whose token came or went, for
+// C_WaitForSlotEvent. Changes made by any process on the store are seen.
+#pragma once
+
+#include "Store.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace softtoken {
+
+class SlotEvents {
+public:
+    static SlotEvents& Get();
+
+    void Start(std::shared_ptr<Store> store);
+    // Ends the watcher and wakes every waiting caller.
+    void Stop();
+    // CKR_OK with the slot, CKR_NO_EVENT (not blocking, nothing queued) or
+    // CKR_CRYPTOKI_NOT_INITIALIZED (not started, or stopped while waiting).
+    CK_RV Wait(bool block, CK_SLOT_ID* slot);
+
+private:
+    struct Look {
+        SlotContent content = SlotContent::Empty;
+        int64_t presence = 0;
+        bool operator!=(const Look& o) const { return content != o.content || presence != o.presence; }
+    };
+    std::vector<Look> LookAtSlots() const;
+    void Watch(uint64_t epoch);
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<CK_SLOT_ID> pending_;
+    bool running_ = false;
+    uint64_t epoch_ = 0;
+    std::thread watcher_;
+    std::shared_ptr<Store> store_;
+};
+
+}  // namespace softtoken
