@@ -1,5 +1,6 @@
 #include "objects/ObjectDeletion.h"
 
+#include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>

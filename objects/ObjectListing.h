@@ -3,9 +3,7 @@
 
 #include <windows.h>
 
-// Lists the token objects of `slot` into the object list and the object
-// tables. 0 when the search ran to its end, 1 when it failed.
-int ListTokenObjects(int slot);
+#include "objects/TokenObjectList.h"
 
 // Worker thread: the slot is the thread's argument.
 DWORD WINAPI ObjectListThread(LPVOID slot);

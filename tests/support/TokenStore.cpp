@@ -1,0 +1,87 @@
+#include "support/TokenStore.h"
+
+#include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
+
+namespace {
+
+std::wstring ModulePath() {
+    return BinFolder() + L"\\tolvane11.dll";
+}
+
+template <typename T>
+void Resolve(HMODULE module, const char* name, T* function) {
+    *function = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+SoftTokenFunctions LoadControl() {
+    SoftTokenFunctions f;
+    HMODULE module = LoadLibraryW(ModulePath().c_str());
+    if (!module)
+        return f;
+    Resolve(module, "SoftToken_SetStorePath", &f.SetStorePath);
+    Resolve(module, "SoftToken_InitStore", &f.InitStore);
+    Resolve(module, "SoftToken_CreateToken", &f.CreateToken);
+    Resolve(module, "SoftToken_RemoveToken", &f.RemoveToken);
+    Resolve(module, "SoftToken_InsertToken", &f.InsertToken);
+    Resolve(module, "SoftToken_SetUserPin", &f.SetUserPin);
+    Resolve(module, "SoftToken_SetPolicy", &f.SetPolicy);
+    Resolve(module, "SoftToken_SetCapacity", &f.SetCapacity);
+    Resolve(module, "SoftToken_AddObjects", &f.AddObjects);
+    Resolve(module, "SoftToken_GenerateKeyPair", &f.GenerateKeyPair);
+    Resolve(module, "SoftToken_SetFault", &f.SetFault);
+    Resolve(module, "SoftToken_SetFaultEx", &f.SetFaultEx);
+    Resolve(module, "SoftToken_ClearFaults", &f.ClearFaults);
+    Resolve(module, "SoftToken_AddStoreFault", &f.AddStoreFault);
+    Resolve(module, "SoftToken_ClearStoreFaults", &f.ClearStoreFaults);
+    return f;
+}
+
+}  // namespace
+
+const SoftTokenFunctions& TokenStore::Control() {
+    static const SoftTokenFunctions functions = LoadControl();
+    return functions;
+}
+
+TokenStore::TokenStore(CK_ULONG slotCount) {
+    const SoftTokenFunctions& f = Control();
+    if (f.SetStorePath && f.InitStore) {
+        f.SetStorePath(folder_.Path().c_str());
+        f.InitStore(slotCount);
+    }
+}
+
+TokenStore::~TokenStore() {
+    if (loaded_ && AppState.FunctionList) {
+        Control().ClearFaults();
+        AppState.FunctionList->C_Finalize(nullptr);
+    }
+    AppState = AppStateRecord();
+    if (Control().SetStorePath)
+        Control().SetStorePath(nullptr);
+}
+
+bool TokenStore::AddToken(CK_SLOT_ID slot, const char* label, const char* serial,
+                          const char* userPin) {
+    SoftTokenParams params = {};
+    params.label = label;
+    params.serial = serial;
+    params.userPin = userPin;
+    return AddToken(slot, params);
+}
+
+bool TokenStore::AddToken(CK_SLOT_ID slot, const SoftTokenParams& params) {
+    return Control().CreateToken && Control().CreateToken(slot, &params) == CKR_OK;
+}
+
+bool TokenStore::LoadModule() {
+    loaded_ = LoadCryptokiModuleFrom(ModulePath().c_str()) == kModuleLoaded;
+    return loaded_;
+}
+
+bool TokenStore::OpenSession(CK_SLOT_ID slot) {
+    return AppState.FunctionList &&
+           AppState.FunctionList->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr,
+                                                nullptr, &AppState.SessionTable[slot]) == CKR_OK;
+}
