@@ -1,0 +1,230 @@
+// The store: persistence, damaged files, slots, tokens taken out and put
+// back, slot events (also from another process) and the tool.
+#include "SoftTokenFixture.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+class StoreTest : public SoftTokenTest {
+protected:
+    std::wstring TokenFile(CK_SLOT_ID slot) { return StorePath() + L"\\slot" + std::to_wstring(slot) + L".token"; }
+    std::vector<CK_SLOT_ID> Slots(bool present) {
+        CK_ULONG count = 0;
+        EXPECT_EQ(CKR_OK, p11->C_GetSlotList(present, nullptr, &count));
+        std::vector<CK_SLOT_ID> slots(count);
+        EXPECT_EQ(CKR_OK, p11->C_GetSlotList(present, slots.data(), &count));
+        slots.resize(count);
+        return slots;
+    }
+};
+
+TEST_F(StoreTest, EverythingSurvivesARestart) {
+    CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(CKR_OK, Login(session, CKU_USER, kUserPin));
+    CK_OBJECT_HANDLE object = 0;
+    ASSERT_EQ(CKR_OK, CreateData(session, "kept", true, true, &object));
+    ASSERT_EQ(CKR_OK, CreateData(session, "session only", false, false, &object));
+    ASSERT_EQ(CKR_OK, p11->C_Logout(session));
+    EXPECT_EQ(CKR_PIN_INCORRECT, Login(session, CKU_USER, "999999"));
+    ASSERT_EQ(CKR_OK, p11->C_Finalize(nullptr));
+    ASSERT_EQ(CKR_OK, p11->C_Initialize(nullptr));
+
+    EXPECT_NE(0u, TokenInfo().flags & CKF_USER_PIN_COUNT_LOW) << "the failure count is kept";
+    session = Open();
+    EXPECT_TRUE(FindByLabel(session, "kept").empty()) << "private until login";
+    ASSERT_EQ(CKR_OK, Login(session, CKU_USER, kUserPin));
+    std::vector<CK_OBJECT_HANDLE> kept = FindByLabel(session, "kept");
+    ASSERT_EQ(1u, kept.size());
+    EXPECT_EQ(Bytes(16, 'v'), Attribute(session, kept[0], CKA_VALUE));
+    EXPECT_TRUE(FindByLabel(session, "session only").empty());
+}
+
+TEST_F(StoreTest, DamagedOrTruncatedFilesAreNotRecognised) {
+    MakeToken(1, "Damaged", "0000000011");
+    MakeToken(2, "Truncated", "0000000012");
+    ASSERT_EQ(CKR_OK, p11->C_Finalize(nullptr));
+    Bytes file;
+    ASSERT_TRUE(ReadFileBytes(TokenFile(1), &file));
+    file[file.size() / 2] ^= 0x40;
+    ASSERT_TRUE(WriteFileBytes(TokenFile(1), file));
+    ASSERT_TRUE(ReadFileBytes(TokenFile(2), &file));
+    file.resize(file.size() - 40);
+    ASSERT_TRUE(WriteFileBytes(TokenFile(2), file));
+    // A write that died half way leaves only its temporary file behind.
+    ASSERT_TRUE(WriteFileBytes(TokenFile(0) + L".tmp999-1", Bytes(100, 0xee)));
+    ASSERT_EQ(CKR_OK, p11->C_Initialize(nullptr));
+
+    for (CK_SLOT_ID slot : {1, 2}) {
+        CK_TOKEN_INFO info;
+        EXPECT_EQ(CKR_TOKEN_NOT_RECOGNIZED, p11->C_GetTokenInfo(slot, &info)) << slot;
+        CK_SESSION_HANDLE session = 0;
+        EXPECT_EQ(CKR_TOKEN_NOT_RECOGNIZED, p11->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session));
+        CK_SLOT_INFO slotInfo;
+        ASSERT_EQ(CKR_OK, p11->C_GetSlotInfo(slot, &slotInfo));
+        EXPECT_NE(0u, slotInfo.flags & CKF_TOKEN_PRESENT);
+    }
+    EXPECT_EQ("Test Token", Unpadded(TokenInfo(0).label, 32));
+}
+
+TEST_F(StoreTest, SlotListsFollowTheRules) {
+    MakeToken(2, "Second", "0000000021");
+    EXPECT_EQ((std::vector<CK_SLOT_ID>{0, 1, 2, 3}), Slots(false));
+    EXPECT_EQ((std::vector<CK_SLOT_ID>{0, 2}), Slots(true));
+    CK_SLOT_ID list[1];
+    CK_ULONG count = 1;
+    EXPECT_EQ(CKR_BUFFER_TOO_SMALL, p11->C_GetSlotList(CK_TRUE, list, &count));
+    EXPECT_EQ(2u, count);
+    CK_SLOT_INFO info;
+    ASSERT_EQ(CKR_OK, p11->C_GetSlotInfo(1, &info));
+    EXPECT_EQ(CKF_REMOVABLE_DEVICE | CKF_HW_SLOT, info.flags);
+    ASSERT_EQ(CKR_OK, p11->C_GetSlotInfo(2, &info));
+    EXPECT_EQ(CKF_TOKEN_PRESENT | CKF_REMOVABLE_DEVICE | CKF_HW_SLOT, info.flags);
+    CK_TOKEN_INFO tokenInfo;
+    EXPECT_EQ(CKR_TOKEN_NOT_PRESENT, p11->C_GetTokenInfo(1, &tokenInfo));
+}
+
+TEST_F(StoreTest, RemovingTheTokenEndsItsSessions) {
+    CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(CKR_OK, Login(session, CKU_USER, kUserPin));
+    CK_OBJECT_HANDLE object = 0;
+    ASSERT_EQ(CKR_OK, CreateData(session, "travels", true, false, &object));
+    ASSERT_EQ(CKR_OK, control.RemoveToken(0));
+    CK_SESSION_INFO info;
+    const CK_RV rv = p11->C_GetSessionInfo(session, &info);
+    EXPECT_TRUE(rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_DEVICE_REMOVED) << std::hex << rv;
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, p11->C_GetSessionInfo(session, &info));
+    CK_TOKEN_INFO tokenInfo;
+    EXPECT_EQ(CKR_TOKEN_NOT_PRESENT, p11->C_GetTokenInfo(0, &tokenInfo));
+    EXPECT_TRUE(Slots(true).empty());
+
+    ASSERT_EQ(CKR_OK, control.InsertToken(0));
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, p11->C_GetSessionInfo(session, &info));
+    session = Open();
+    EXPECT_EQ(CKS_RW_PUBLIC_SESSION, State(session)) << "the login went with the token";
+    EXPECT_EQ(1u, FindByLabel(session, "travels").size()) << "the data came back";
+}
+
+TEST_F(StoreTest, EventsAreQueuedAndWaitedFor) {
+    CK_SLOT_ID slot = 99;
+    EXPECT_EQ(CKR_NO_EVENT, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr));
+
+    std::atomic<double> latency{-1};
+    std::atomic<CK_SLOT_ID> woken{99};
+    Clock::time_point changed;
+    std::thread waiter([&] {
+        CK_SLOT_ID got = 99;
+        if (p11->C_WaitForSlotEvent(0, &got, nullptr) == CKR_OK) {
+            latency = MillisecondsBetween(changed, Clock::now());
+            woken = got;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    changed = Clock::now();
+    ASSERT_EQ(CKR_OK, control.RemoveToken(0));
+    waiter.join();
+    EXPECT_EQ(0u, woken.load());
+    EXPECT_LT(latency.load(), 100.0);
+    EXPECT_GE(latency.load(), 0.0);
+
+    MakeToken(3, "New", "0000000031");
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    ASSERT_EQ(CKR_OK, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+    EXPECT_EQ(3u, slot);
+    EXPECT_EQ(CKR_NO_EVENT, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+}
+
+TEST_F(StoreTest, FinalizeWakesABlockedWait) {
+    std::atomic<CK_RV> rv{CKR_OK};
+    std::thread waiter([&] {
+        CK_SLOT_ID slot = 0;
+        rv = p11->C_WaitForSlotEvent(0, &slot, nullptr);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(CKR_OK, p11->C_Finalize(nullptr));
+    waiter.join();
+    EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, rv.load());
+    ASSERT_EQ(CKR_OK, p11->C_Initialize(nullptr));
+}
+
+// The tool changes the store from its own process; the wait here sees the
+// change within 100 ms of the file changing (timed by watching the file,
+// not the tool's start-up).
+TEST_F(StoreTest, AChangeByTheToolInAnotherProcessWakesTheWait) {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> fileGone{false};
+    Clock::time_point goneAt;
+    const std::wstring file = TokenFile(0);
+    std::thread watcher([&] {
+        while (!stop && GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES)
+            Sleep(1);
+        goneAt = Clock::now();
+        fileGone = true;
+    });
+    std::atomic<double> wokenAt{-1};
+    CK_SLOT_ID slot = 99;
+    Clock::time_point start = Clock::now();
+    std::thread waiter([&] {
+        if (p11->C_WaitForSlotEvent(0, &slot, nullptr) == CKR_OK)
+            wokenAt = MillisecondsBetween(start, Clock::now());
+    });
+    EXPECT_EQ(0u, RunTool(L"remove 0"));
+    waiter.join();
+    stop = true;
+    watcher.join();
+    ASSERT_TRUE(fileGone.load());
+    EXPECT_EQ(0u, slot);
+    const double latency = wokenAt.load() - MillisecondsBetween(start, goneAt);
+    EXPECT_LT(latency, 100.0) << "woken " << wokenAt.load() << " ms after the start";
+    RecordProperty("tool_change_latency_ms", static_cast<int>(latency));
+}
+
+TEST_F(StoreTest, TheToolMakesTokensAsAsked) {
+    ASSERT_EQ(0u, RunTool(L"create 1 --label \"Made by tool\" --serial 0123456789 "
+                          L"--manufacturer \"Tolvane Manufacturing Compan 30\" --model \"Key 2\" "
+                          L"--hw 3.0 --fw 1.12 --capacity 32768 --user-pin 4711"));
+    ASSERT_EQ(0u, RunTool(L"policy 1 2 4 4 8"));
+    ASSERT_EQ(0u, RunTool(L"add-data 1 --label note --value hello"));
+    ASSERT_EQ(0u, RunTool(L"add-cert 1 \"" + FixturePath(L"cn_simple.pem") + L"\" --label cert --id 0a0b"));
+    ASSERT_EQ(0u, RunTool(L"genkey 1 --bits 1024 --label key --id 0a0b"));
+    EXPECT_NE(0u, RunTool(L"policy 1 9 4 4 8")) << "a refused change fails the tool";
+    EXPECT_NE(0u, RunTool(L"frobnicate"));
+
+    const CK_TOKEN_INFO info = TokenInfo(1);
+    EXPECT_EQ("Made by tool", Unpadded(info.label, 32));
+    EXPECT_EQ("Tolvane Manufacturing Compan 30", Unpadded(info.manufacturerID, 32));
+    EXPECT_EQ(std::string("0123456789      "), std::string(reinterpret_cast<const char*>(info.serialNumber), 16));
+    EXPECT_EQ("Key 2", Unpadded(info.model, 16));
+    EXPECT_EQ(3, info.hardwareVersion.major);
+    EXPECT_EQ(0, info.hardwareVersion.minor);
+    EXPECT_EQ(1, info.firmwareVersion.major);
+    EXPECT_EQ(12, info.firmwareVersion.minor);
+    EXPECT_EQ(32768u, info.ulTotalPublicMemory);
+    EXPECT_EQ(8u, info.ulMaxPinLen);
+    EXPECT_EQ(CKF_RNG | CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED, info.flags);
+
+    CK_SESSION_HANDLE session = Open(1);
+    ASSERT_EQ(CKR_OK, Login(session, CKU_USER, "4711"));
+    std::vector<CK_OBJECT_HANDLE> cert = FindByLabel(session, "cert");
+    ASSERT_EQ(1u, cert.size());
+    EXPECT_EQ(ReadFixture(L"cn_simple.der"), Attribute(session, cert[0], CKA_VALUE));
+    EXPECT_EQ((Bytes{0x0a, 0x0b}), Attribute(session, cert[0], CKA_ID));
+    EXPECT_EQ(2u, FindByLabel(session, "key").size());
+    EXPECT_EQ(1u, FindByLabel(session, "note").size());
+
+    ASSERT_EQ(0u, RunTool(L"remove 1"));
+    CK_ULONG state = 0;
+    ASSERT_EQ(CKR_OK, control.GetSlotState(1, &state));
+    EXPECT_EQ(SOFTTOKEN_SLOT_REMOVED, state);
+}
+
+}  // namespace
