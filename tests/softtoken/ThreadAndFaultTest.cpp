@@ -1,0 +1,172 @@
+// Several threads at once, and every fault mode.
+#include "SoftTokenFixture.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+class ThreadTest : public SoftTokenTest {};
+
+// Four workers, 1,000 mixed operations each, beside a thread blocked in
+// the slot wait: no call may fail.
+TEST_F(ThreadTest, FourWorkersAndAMonitorRunWithoutAFailure) {
+    CK_SESSION_HANDLE shared = Open();
+    ASSERT_EQ(CKR_OK, Login(shared, CKU_USER, kUserPin));
+    std::atomic<int> failures{0};
+    std::atomic<CK_RV> monitorRv{CKR_OK};
+    std::thread monitor([&] {
+        CK_SLOT_ID slot = 0;
+        monitorRv = p11->C_WaitForSlotEvent(0, &slot, nullptr);
+    });
+    auto work = [&](int worker) {
+        CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+        if (p11->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) != CKR_OK) {
+            ++failures;
+            return;
+        }
+        const std::string label = "worker" + std::to_string(worker);
+        for (int i = 0; i < 1000; ++i) {
+            CK_RV rv = CKR_OK;
+            CK_OBJECT_HANDLE object = 0;
+            switch (i % 5) {
+            case 0: rv = CreateData(session, label, i % 100 == 0, i % 2 == 0, &object); break;
+            case 1: {
+                CK_ATTRIBUTE templ = {CKA_LABEL, const_cast<char*>(label.data()), static_cast<CK_ULONG>(label.size())};
+                CK_OBJECT_HANDLE found[64];
+                CK_ULONG count = 0;
+                rv = p11->C_FindObjectsInit(session, &templ, 1);
+                if (rv == CKR_OK)
+                    rv = p11->C_FindObjects(session, found, 64, &count);
+                if (rv == CKR_OK)
+                    rv = p11->C_FindObjectsFinal(session);
+                for (CK_ULONG j = 0; rv == CKR_OK && j < count; ++j)
+                    rv = p11->C_DestroyObject(session, found[j]);
+                break;
+            }
+            case 2: {
+                CK_TOKEN_INFO info;
+                rv = p11->C_GetTokenInfo(0, &info);
+                break;
+            }
+            case 3: {
+                CK_BYTE random[16];
+                rv = p11->C_GenerateRandom(session, random, sizeof random);
+                break;
+            }
+            default: {
+                CK_SESSION_INFO info;
+                rv = p11->C_GetSessionInfo(session, &info);
+                if (rv == CKR_OK && info.state != CKS_RW_USER_FUNCTIONS)
+                    rv = CKR_GENERAL_ERROR;
+            }
+            }
+            if (rv != CKR_OK && failures++ < 5)
+                ADD_FAILURE() << "worker " << worker << " step " << i << ": 0x" << std::hex << rv;
+        }
+        p11->C_CloseSession(session);
+    };
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back(work, w);
+    for (std::thread& t : workers)
+        t.join();
+    EXPECT_EQ(0, failures.load());
+    ASSERT_EQ(CKR_OK, p11->C_Finalize(nullptr));
+    monitor.join();
+    EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, monitorRv.load());
+    ASSERT_EQ(CKR_OK, p11->C_Initialize(nullptr));
+}
+
+TEST_F(ThreadTest, InitializeArgumentsAndOrder) {
+    EXPECT_EQ(CKR_CRYPTOKI_ALREADY_INITIALIZED, p11->C_Initialize(nullptr));
+    ASSERT_EQ(CKR_OK, p11->C_Finalize(nullptr));
+    CK_INFO info;
+    EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, p11->C_GetInfo(&info));
+    EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, p11->C_Finalize(nullptr));
+    CK_C_INITIALIZE_ARGS args = {};
+    args.flags = CKF_OS_LOCKING_OK;
+    ASSERT_EQ(CKR_OK, p11->C_Initialize(&args));
+    ASSERT_EQ(CKR_OK, p11->C_GetInfo(&info));
+    EXPECT_EQ(2, info.cryptokiVersion.major);
+    ASSERT_EQ(CKR_OK, p11->C_Finalize(nullptr));
+    args.pReserved = &args;
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, p11->C_Initialize(&args));
+    ASSERT_EQ(CKR_OK, p11->C_Initialize(nullptr));
+}
+
+class FaultTest : public SoftTokenTest {
+protected:
+    CK_RV Find(CK_SESSION_HANDLE session) {
+        CK_OBJECT_HANDLE found[4];
+        CK_ULONG count = 0;
+        return p11->C_FindObjects(session, found, 4, &count);
+    }
+};
+
+TEST_F(FaultTest, TheNthCallFailsOnce) {
+    CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(CKR_OK, p11->C_FindObjectsInit(session, nullptr, 0));
+    ASSERT_EQ(CKR_OK, control.SetFault("C_FindObjects", 3, CKR_DEVICE_ERROR));
+    const CK_RV expected[] = {CKR_OK, CKR_OK, CKR_DEVICE_ERROR, CKR_OK, CKR_OK};
+    for (CK_RV rv : expected)
+        EXPECT_EQ(rv, Find(session));
+}
+
+TEST_F(FaultTest, RepeatFailsEveryCallFromTheNthUntilCleared) {
+    CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(CKR_OK, control.SetFaultEx("C_GetSessionInfo", 2, CKR_DEVICE_REMOVED, SOFTTOKEN_FAULT_REPEAT));
+    CK_SESSION_INFO info;
+    EXPECT_EQ(CKR_OK, p11->C_GetSessionInfo(session, &info));
+    EXPECT_EQ(CKR_DEVICE_REMOVED, p11->C_GetSessionInfo(session, &info));
+    EXPECT_EQ(CKR_DEVICE_REMOVED, p11->C_GetSessionInfo(session, &info));
+    ASSERT_EQ(CKR_OK, control.ClearFaults());
+    EXPECT_EQ(CKR_OK, p11->C_GetSessionInfo(session, &info));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, control.SetFault("C_Login", 0, CKR_OK));
+}
+
+TEST_F(FaultTest, TheBlockingWaitCanBeRefusedWhilePollingWorks) {
+    ASSERT_EQ(CKR_OK, control.SetFaultEx("C_WaitForSlotEvent:blocking", 1, CKR_FUNCTION_NOT_SUPPORTED,
+                                         SOFTTOKEN_FAULT_REPEAT));
+    CK_SLOT_ID slot = 0;
+    EXPECT_EQ(CKR_FUNCTION_NOT_SUPPORTED, p11->C_WaitForSlotEvent(0, &slot, nullptr));
+    EXPECT_EQ(CKR_NO_EVENT, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+    ASSERT_EQ(CKR_OK, control.SetFaultEx("C_WaitForSlotEvent:nonblocking", 1, CKR_GENERAL_ERROR,
+                                         SOFTTOKEN_FAULT_REPEAT));
+    EXPECT_EQ(CKR_GENERAL_ERROR, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+    EXPECT_EQ(CKR_FUNCTION_NOT_SUPPORTED, p11->C_WaitForSlotEvent(0, &slot, nullptr));
+}
+
+TEST_F(FaultTest, ThePolicyEntriesCanFail) {
+    ASSERT_EQ(CKR_OK, control.SetFaultEx("C_GetUserPinPolicy", 1, CKR_FUNCTION_FAILED, SOFTTOKEN_FAULT_REPEAT));
+    ASSERT_EQ(CKR_OK, control.SetFault("C_SetUserPinPolicy", 1, CKR_DEVICE_ERROR));
+    CK_ULONG v = 0;
+    EXPECT_EQ(CKR_FUNCTION_FAILED, p11->C_GetUserPinPolicy(0, 1, &v, &v, &v, &v));
+    CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(CKR_OK, Login(session, CKU_SO, kSoPin));
+    EXPECT_EQ(CKR_DEVICE_ERROR, p11->C_SetUserPinPolicy(0, session, 2, 5, 4, 32));
+    EXPECT_EQ(CKR_OK, p11->C_SetUserPinPolicy(0, session, 2, 5, 4, 32));
+}
+
+// A fault set with the tool reaches this running process through the
+// control file.
+TEST_F(FaultTest, FaultsFromTheToolReachRunningProcesses) {
+    CK_ULONG count = 0;
+    ASSERT_EQ(CKR_OK, p11->C_GetSlotList(CK_FALSE, nullptr, &count));
+    ASSERT_EQ(0u, RunTool(L"fault C_GetSlotList 2 0x30"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(CKR_OK, p11->C_GetSlotList(CK_FALSE, nullptr, &count));
+    EXPECT_EQ(CKR_DEVICE_ERROR, p11->C_GetSlotList(CK_FALSE, nullptr, &count));
+    EXPECT_EQ(CKR_OK, p11->C_GetSlotList(CK_FALSE, nullptr, &count));
+    ASSERT_EQ(0u, RunTool(L"fault C_GetTokenInfo 1 0xE0 --repeat"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    CK_TOKEN_INFO info;
+    EXPECT_EQ(CKR_TOKEN_NOT_PRESENT, p11->C_GetTokenInfo(0, &info));
+    EXPECT_EQ(CKR_TOKEN_NOT_PRESENT, p11->C_GetTokenInfo(0, &info));
+    ASSERT_EQ(0u, RunTool(L"clear-faults"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(CKR_OK, p11->C_GetTokenInfo(0, &info));
+}
+
+}  // namespace
