@@ -1,0 +1,136 @@
+#include "import/CertificateFields.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// Decodes with the system's allocator; the caller frees with LocalFree.
+template <typename T>
+T* DecodeObject(LPCSTR structType, const BYTE* data, DWORD size) {
+    T* decoded = nullptr;
+    DWORD decodedSize = 0;
+    if (!CryptDecodeObjectEx(kEncoding, structType, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                             &decoded, &decodedSize))
+        return nullptr;
+    return decoded;
+}
+
+bool EncodeObject(LPCSTR structType, const void* value, ByteVector* der) {
+    BYTE* encoded = nullptr;
+    DWORD size = 0;
+    if (!CryptEncodeObjectEx(kEncoding, structType, value, CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded,
+                             &size))
+        return false;
+    der->assign(encoded, encoded + size);
+    LocalFree(encoded);
+    return true;
+}
+
+bool IsCommonName(const char* oid) {
+    return oid && std::strcmp(oid, szOID_COMMON_NAME) == 0;
+}
+
+// The types whose decoded value is wide text rather than the encoded bytes.
+bool IsWideStringType(DWORD valueType) {
+    return valueType == CERT_RDN_UTF8_STRING || valueType == CERT_RDN_BMP_STRING ||
+           valueType == CERT_RDN_UNIVERSAL_STRING;
+}
+
+// Position of the first common name: RDN and attribute index.
+bool FindFirstCommonName(const CERT_NAME_INFO& name, DWORD* rdnIndex, DWORD* attributeIndex) {
+    for (DWORD r = 0; r < name.cRDN; ++r)
+        for (DWORD a = 0; a < name.rgRDN[r].cRDNAttr; ++a)
+            if (IsCommonName(name.rgRDN[r].rgRDNAttr[a].pszObjId)) {
+                *rdnIndex = r;
+                *attributeIndex = a;
+                return true;
+            }
+    return false;
+}
+
+bool WideToUtf8(const wchar_t* text, size_t length, ByteVector* utf8) {
+    utf8->clear();
+    if (length == 0)
+        return true;
+    const int units = static_cast<int>(length);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return false;
+    utf8->resize(static_cast<size_t>(size));
+    return WideCharToMultiByte(CP_UTF8, 0, text, units, reinterpret_cast<char*>(utf8->data()), size,
+                               nullptr, nullptr) == size;
+}
+
+// A wide common name as UTF-8: the same name decoded as a Unicode Name
+// gives its text as UTF-16 whatever the string type.
+bool WideCommonName(const CERT_NAME_BLOB& name, DWORD rdnIndex, DWORD attributeIndex, ByteVector* label) {
+    auto* unicode = DecodeObject<CERT_NAME_INFO>(X509_UNICODE_NAME, name.pbData, name.cbData);
+    if (!unicode)
+        return false;
+    bool converted = false;
+    if (rdnIndex < unicode->cRDN && attributeIndex < unicode->rgRDN[rdnIndex].cRDNAttr) {
+        const CERT_RDN_VALUE_BLOB& value = unicode->rgRDN[rdnIndex].rgRDNAttr[attributeIndex].Value;
+        const auto* text = reinterpret_cast<const wchar_t*>(value.pbData);
+        converted = WideToUtf8(text, value.cbData / sizeof(wchar_t), label);
+    }
+    LocalFree(unicode);
+    return converted;
+}
+
+}  // namespace
+
+bool ComputeKeyIdentifier(const CERT_INFO& info, ByteVector* id) {
+    const CRYPT_BIT_BLOB& key = info.SubjectPublicKeyInfo.PublicKey;
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        return false;
+    bool hashed = false;
+    HCRYPTHASH hash = 0;
+    if (CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash)) {
+        BYTE digest[20] = {};
+        DWORD digestSize = sizeof digest;
+        if (CryptHashData(hash, key.pbData, key.cbData, 0) &&
+            CryptGetHashParam(hash, HP_HASHVAL, digest, &digestSize, 0) && digestSize == sizeof digest) {
+            id->assign(digest, digest + digestSize);
+            hashed = true;
+        }
+        CryptDestroyHash(hash);
+    }
+    CryptReleaseContext(provider, 0);
+    return hashed;
+}
+
+bool EncodeSerialNumber(const CERT_INFO& info, ByteVector* serial) {
+    // The decoded serial number keeps the content octets, little-endian;
+    // encoding them as a multi-byte INTEGER gives the DER of the certificate.
+    return EncodeObject(X509_MULTI_BYTE_INTEGER, &info.SerialNumber, serial);
+}
+
+NameResult ReencodeName(const CERT_NAME_BLOB& name, ByteVector* der) {
+    auto* decoded = DecodeObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData);
+    if (!decoded)
+        return kNameNotDecoded;
+    const bool encoded = EncodeObject(X509_NAME, decoded, der);
+    LocalFree(decoded);
+    return encoded ? kNameEncoded : kNameNotEncoded;
+}
+
+bool FindCommonNameLabel(const CERT_NAME_BLOB& name, ByteVector* label) {
+    label->clear();
+    auto* decoded = DecodeObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData);
+    if (!decoded)
+        return false;
+    DWORD rdnIndex = 0, attributeIndex = 0;
+    bool found = FindFirstCommonName(*decoded, &rdnIndex, &attributeIndex);
+    if (found) {
+        const CERT_RDN_ATTR& attribute = decoded->rgRDN[rdnIndex].rgRDNAttr[attributeIndex];
+        if (IsWideStringType(attribute.dwValueType))
+            found = WideCommonName(name, rdnIndex, attributeIndex, label);
+        else
+            label->assign(attribute.Value.pbData, attribute.Value.pbData + attribute.Value.cbData);
+    }
+    LocalFree(decoded);
+    return found;
+}

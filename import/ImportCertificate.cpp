@@ -1,0 +1,170 @@
+#include "import/ImportCertificate.h"
+
+#include <string>
+
+#include "app/AppState.h"
+
+namespace {
+
+const CK_OBJECT_CLASS kCertificateClass = CKO_CERTIFICATE;
+const CK_CERTIFICATE_TYPE kX509Type = CKC_X_509;
+const CK_BBOOL kTrue = CK_TRUE;
+const CK_BBOOL kFalse = CK_FALSE;
+
+CK_ATTRIBUTE Attribute(CK_ATTRIBUTE_TYPE type, const void* value, size_t length) {
+    return {type, const_cast<void*>(value), static_cast<CK_ULONG>(length)};
+}
+
+CK_ATTRIBUTE Attribute(CK_ATTRIBUTE_TYPE type, const ByteVector& value) {
+    return Attribute(type, value.data(), value.size());
+}
+
+// The file as text, each byte widened to the UTF-16 unit of the same value,
+// decoded as Base64 between header lines. False when it is no such text.
+bool DecodePem(const ByteVector& file, ByteVector* der) {
+    if (file.empty() || file.size() > MAXDWORD / sizeof(wchar_t))
+        return false;
+    const std::wstring text(file.begin(), file.end());
+    const DWORD length = static_cast<DWORD>(text.size());
+    DWORD size = 0;
+    if (!CryptStringToBinaryW(text.c_str(), length, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
+                              nullptr) || size == 0)
+        return false;
+    der->resize(size);
+    if (!CryptStringToBinaryW(text.c_str(), length, CRYPT_STRING_BASE64HEADER, der->data(), &size,
+                              nullptr, nullptr))
+        return false;
+    der->resize(size);
+    return true;
+}
+
+bool PassesPfxTest(const ByteVector& bytes) {
+    CRYPT_DATA_BLOB blob = {static_cast<DWORD>(bytes.size()), const_cast<BYTE*>(bytes.data())};
+    return !bytes.empty() && PFXIsPFXBlob(&blob);
+}
+
+int CreateCertificateObject(int slot, const CertificateFields& fields) {
+    if (slot < 0 || slot >= kMaxSlots)
+        return CryptokiFailureStatus(CKR_SLOT_ID_INVALID);
+    std::vector<CK_ATTRIBUTE> attributes = BuildCertificateTemplate(fields);
+    CK_OBJECT_HANDLE object = 0;
+    const CK_RV rv = AppState.FunctionList->C_CreateObject(
+        AppState.SessionTable[slot], attributes.data(), static_cast<CK_ULONG>(attributes.size()), &object);
+    return rv == CKR_OK ? kCertificateStored : CryptokiFailureStatus(rv);
+}
+
+// The common steps of both modes, for a parsed certificate whose DER
+// candidate is already in `fields->Value`.
+int StoreCertificate(int slot, PCCERT_CONTEXT certificate, CertificateFields* fields,
+                     CertificateIdentity* identity) {
+    const int status = ExtractCertificateFields(certificate, fields);
+    if (status != kCertificateStored)
+        return status;
+    if (identity) {
+        identity->Id = fields->HasId ? fields->Id : ByteVector();
+        identity->Label = fields->HasLabel ? fields->Label : ByteVector();
+        identity->Subject = fields->Subject;
+    }
+    return CreateCertificateObject(slot, *fields);
+}
+
+// File mode: the file's bytes or their PEM decoding as the candidate DER.
+int ImportCertificateFile(int slot, const wchar_t* path) {
+    if (!path || wcslen(path) < 3)
+        return kNoCertificate;
+    ByteVector file;
+    if (!ReadImportFile(path, &file))
+        return kFileNotReadable;
+    CertificateFields fields;
+    if (!DecodePem(file, &fields.Value))
+        fields.Value = file;
+    PCCERT_CONTEXT certificate = CertCreateCertificateContext(
+        X509_ASN_ENCODING, fields.Value.data(), static_cast<DWORD>(fields.Value.size()));
+    if (!certificate)
+        return PassesPfxTest(file) ? kFileIsPfx : kNotCertificate;
+    const int status = StoreCertificate(slot, certificate, &fields, nullptr);
+    CertFreeCertificateContext(certificate);
+    return status;
+}
+
+}  // namespace
+
+int CryptokiFailureStatus(CK_RV rv) {
+    return static_cast<int>(static_cast<CK_ULONG>(kCryptokiFailureBase) + rv);
+}
+
+bool IsCryptokiFailure(int status, CK_RV* rv) {
+    if (status > kCryptokiFailureBase || status < 0) {
+        *rv = static_cast<CK_ULONG>(status) - static_cast<CK_ULONG>(kCryptokiFailureBase);
+        return true;
+    }
+    return false;
+}
+
+bool ReadImportFile(const wchar_t* path, ByteVector* bytes) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    bool read = GetFileSizeEx(file, &size) && size.QuadPart >= 0 && size.QuadPart < MAXDWORD;
+    if (read) {
+        bytes->assign(static_cast<size_t>(size.QuadPart), 0);
+        DWORD done = 0;
+        read = bytes->empty() ||
+               (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &done, nullptr) &&
+                done == bytes->size());
+    }
+    CloseHandle(file);
+    return read;
+}
+
+int ExtractCertificateFields(PCCERT_CONTEXT certificate, CertificateFields* fields) {
+    const CERT_INFO& info = *certificate->pCertInfo;
+    // A failed hashing only leaves the ID out.
+    fields->HasId = ComputeKeyIdentifier(info, &fields->Id);
+    if (!EncodeSerialNumber(info, &fields->SerialNumber))
+        return kNotCertificate;
+    const NameResult subject = ReencodeName(info.Subject, &fields->Subject);
+    if (subject == kNameNotDecoded)
+        return kSubjectNotDecoded;
+    fields->HasLabel = FindCommonNameLabel(info.Subject, &fields->Label);
+    if (subject == kNameNotEncoded)
+        return kSubjectNotEncoded;
+    const NameResult issuer = ReencodeName(info.Issuer, &fields->Issuer);
+    if (issuer == kNameNotDecoded)
+        return kIssuerNotDecoded;
+    if (issuer == kNameNotEncoded)
+        return kIssuerNotEncoded;
+    return kCertificateStored;
+}
+
+std::vector<CK_ATTRIBUTE> BuildCertificateTemplate(const CertificateFields& fields) {
+    std::vector<CK_ATTRIBUTE> attributes = {
+        Attribute(CKA_CLASS, &kCertificateClass, sizeof kCertificateClass),
+        Attribute(CKA_TOKEN, &kTrue, sizeof kTrue),
+        Attribute(CKA_PRIVATE, &kFalse, sizeof kFalse),
+        Attribute(CKA_MODIFIABLE, &kTrue, sizeof kTrue),
+        Attribute(CKA_CERTIFICATE_TYPE, &kX509Type, sizeof kX509Type),
+        Attribute(CKA_VALUE, fields.Value),
+    };
+    if (fields.HasId)
+        attributes.push_back(Attribute(CKA_ID, fields.Id));
+    attributes.push_back(Attribute(CKA_SERIAL_NUMBER, fields.SerialNumber));
+    if (fields.HasLabel)
+        attributes.push_back(Attribute(CKA_LABEL, fields.Label));
+    attributes.push_back(Attribute(CKA_SUBJECT, fields.Subject));
+    attributes.push_back(Attribute(CKA_ISSUER, fields.Issuer));
+    return attributes;
+}
+
+int ImportCertificate(int slot, const wchar_t* path, PCCERT_CONTEXT certificate,
+                      CertificateIdentity* identity) {
+    if (identity)
+        *identity = CertificateIdentity();
+    if (!certificate)
+        return path ? ImportCertificateFile(slot, path) : kNoCertificate;
+    CertificateFields fields;
+    fields.Value.assign(certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded);
+    return StoreCertificate(slot, certificate, &fields, identity);
+}

@@ -1,0 +1,21 @@
+// Importing a PFX (PKCS #12) file: every certificate that has a private key
+// is stored with its RSA key pair, the other certificates on request.
+#pragma once
+
+// Results of ImportPfx. A failing certificate returns the status of
+// ImportCertificate, a failing key object kCryptokiFailureBase + rv.
+enum ImportPfxResult {
+    kPfxImported = 0,
+    kPfxPathTooShort = 1,
+    kPfxFileNotReadable = 2,
+    kPfxInvalid = 3,             // the file fails the PFX test
+    kPfxNotOpened = 4,           // the platform cannot open it with this password
+    kPfxKeyNotExported = 5,      // the private-key blob's size cannot be learnt
+    kPfxKeyNotFound = 6,         // the container holds no key of the certificate's key specification
+    kPfxContainerNotOpened = 7,  // the certificate's key container cannot be opened
+};
+
+// Imports PfxImportState.PfxFilePath onto the token of AppState.DialogSlot,
+// with the options PfxImportChain and PfxKeyExtractable. The password goes
+// to the platform as given. Runs on the calling thread.
+int ImportPfx(const wchar_t* password);

@@ -1,0 +1,3 @@
+#include "import/PfxImportState.h"
+
+PfxImportStateRecord PfxImportState;
