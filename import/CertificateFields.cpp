@@ -72,8 +72,9 @@ bool WideCommonName(const CERT_NAME_BLOB& name, DWORD rdnIndex, DWORD attributeI
     bool converted = false;
     if (rdnIndex < unicode->cRDN && attributeIndex < unicode->rgRDN[rdnIndex].cRDNAttr) {
         const CERT_RDN_VALUE_BLOB& value = unicode->rgRDN[rdnIndex].rgRDNAttr[attributeIndex].Value;
+        // Wine counts the terminating zero in the value's size; Windows does not.
         const auto* text = reinterpret_cast<const wchar_t*>(value.pbData);
-        converted = WideToUtf8(text, value.cbData / sizeof(wchar_t), label);
+        converted = WideToUtf8(text, wcsnlen(text, value.cbData / sizeof(wchar_t)), label);
     }
     LocalFree(unicode);
     return converted;
