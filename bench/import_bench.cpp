@@ -88,18 +88,7 @@ double PlatformOpenOnce(std::vector<BYTE>& file, const std::wstring& password) {
     HCERTSTORE store = PFXImportCertStore(&blob, password.c_str(), CRYPT_EXPORTABLE);
     if (!store)
         return -1;
-    PCCERT_CONTEXT certificate = nullptr;
-    while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
-        DWORD size = 0;
-        if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
-            continue;
-        std::vector<BYTE> storage(size);
-        CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, storage.data(), &size);
-        const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(storage.data());
-        HCRYPTPROV unused = 0;
-        CryptAcquireContextW(&unused, info->pwszContainerName, info->pwszProvName, info->dwProvType,
-                             info->dwFlags | CRYPT_DELETEKEYSET);
-    }
+    DeleteKeyContainersOfStore(store);
     CertCloseStore(store, 0);
     return Ms(start, Clock::now());
 }

@@ -2,25 +2,14 @@
 
 #include <cstring>
 
+#include "objects/CertificateName.h"
+
 namespace {
-
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-// Decodes with the system's allocator; the caller frees with LocalFree.
-template <typename T>
-T* DecodeObject(LPCSTR structType, const BYTE* data, DWORD size) {
-    T* decoded = nullptr;
-    DWORD decodedSize = 0;
-    if (!CryptDecodeObjectEx(kEncoding, structType, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr,
-                             &decoded, &decodedSize))
-        return nullptr;
-    return decoded;
-}
 
 bool EncodeObject(LPCSTR structType, const void* value, ByteVector* der) {
     BYTE* encoded = nullptr;
     DWORD size = 0;
-    if (!CryptEncodeObjectEx(kEncoding, structType, value, CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded,
+    if (!CryptEncodeObjectEx(kCertificateEncoding, structType, value, CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded,
                              &size))
         return false;
     der->assign(encoded, encoded + size);
@@ -66,7 +55,7 @@ bool WideToUtf8(const wchar_t* text, size_t length, ByteVector* utf8) {
 // A wide common name as UTF-8: the same name decoded as a Unicode Name
 // gives its text as UTF-16 whatever the string type.
 bool WideCommonName(const CERT_NAME_BLOB& name, DWORD rdnIndex, DWORD attributeIndex, ByteVector* label) {
-    auto* unicode = DecodeObject<CERT_NAME_INFO>(X509_UNICODE_NAME, name.pbData, name.cbData);
+    auto* unicode = DecodeCertificateObject<CERT_NAME_INFO>(X509_UNICODE_NAME, name.pbData, name.cbData);
     if (!unicode)
         return false;
     bool converted = false;
@@ -110,7 +99,7 @@ bool EncodeSerialNumber(const CERT_INFO& info, ByteVector* serial) {
 }
 
 NameResult ReencodeName(const CERT_NAME_BLOB& name, ByteVector* der) {
-    auto* decoded = DecodeObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData);
+    auto* decoded = DecodeCertificateObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData);
     if (!decoded)
         return kNameNotDecoded;
     const bool encoded = EncodeObject(X509_NAME, decoded, der);
@@ -120,7 +109,7 @@ NameResult ReencodeName(const CERT_NAME_BLOB& name, ByteVector* der) {
 
 bool FindCommonNameLabel(const CERT_NAME_BLOB& name, ByteVector* label) {
     label->clear();
-    auto* decoded = DecodeObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData);
+    auto* decoded = DecodeCertificateObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData);
     if (!decoded)
         return false;
     DWORD rdnIndex = 0, attributeIndex = 0;

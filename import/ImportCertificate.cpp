@@ -11,12 +11,8 @@ const CK_CERTIFICATE_TYPE kX509Type = CKC_X_509;
 const CK_BBOOL kTrue = CK_TRUE;
 const CK_BBOOL kFalse = CK_FALSE;
 
-CK_ATTRIBUTE Attribute(CK_ATTRIBUTE_TYPE type, const void* value, size_t length) {
-    return {type, const_cast<void*>(value), static_cast<CK_ULONG>(length)};
-}
-
 CK_ATTRIBUTE Attribute(CK_ATTRIBUTE_TYPE type, const ByteVector& value) {
-    return Attribute(type, value.data(), value.size());
+    return TemplateAttribute(type, value.data(), value.size());
 }
 
 // The file as text, each byte widened to the UTF-16 unit of the same value,
@@ -89,6 +85,10 @@ int ImportCertificateFile(int slot, const wchar_t* path) {
 
 }  // namespace
 
+CK_ATTRIBUTE TemplateAttribute(CK_ATTRIBUTE_TYPE type, const void* value, size_t length) {
+    return {type, const_cast<void*>(value), static_cast<CK_ULONG>(length)};
+}
+
 int CryptokiFailureStatus(CK_RV rv) {
     return static_cast<int>(static_cast<CK_ULONG>(kCryptokiFailureBase) + rv);
 }
@@ -141,11 +141,11 @@ int ExtractCertificateFields(PCCERT_CONTEXT certificate, CertificateFields* fiel
 
 std::vector<CK_ATTRIBUTE> BuildCertificateTemplate(const CertificateFields& fields) {
     std::vector<CK_ATTRIBUTE> attributes = {
-        Attribute(CKA_CLASS, &kCertificateClass, sizeof kCertificateClass),
-        Attribute(CKA_TOKEN, &kTrue, sizeof kTrue),
-        Attribute(CKA_PRIVATE, &kFalse, sizeof kFalse),
-        Attribute(CKA_MODIFIABLE, &kTrue, sizeof kTrue),
-        Attribute(CKA_CERTIFICATE_TYPE, &kX509Type, sizeof kX509Type),
+        TemplateAttribute(CKA_CLASS, &kCertificateClass, sizeof kCertificateClass),
+        TemplateAttribute(CKA_TOKEN, &kTrue, sizeof kTrue),
+        TemplateAttribute(CKA_PRIVATE, &kFalse, sizeof kFalse),
+        TemplateAttribute(CKA_MODIFIABLE, &kTrue, sizeof kTrue),
+        TemplateAttribute(CKA_CERTIFICATE_TYPE, &kX509Type, sizeof kX509Type),
         Attribute(CKA_VALUE, fields.Value),
     };
     if (fields.HasId)

@@ -53,6 +53,9 @@ struct CertificateFields {
     ByteVector Issuer;
 };
 
+// A template entry that points at `value`.
+CK_ATTRIBUTE TemplateAttribute(CK_ATTRIBUTE_TYPE type, const void* value, size_t length);
+
 // Takes the object's values from `certificate` (status as ImportCertificate).
 int ExtractCertificateFields(PCCERT_CONTEXT certificate, CertificateFields* fields);
 

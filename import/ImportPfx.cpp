@@ -74,11 +74,10 @@ const wchar_t* OrNull(const std::wstring& text) {
     return text.empty() ? nullptr : text.c_str();
 }
 
-void DeleteContainer(const ContainerName& name, PfxImportRun* run) {
+void DeleteContainer(const ContainerName& name) {
     HCRYPTPROV unused = 0;
     CryptAcquireContextW(&unused, OrNull(name.Container), OrNull(name.Provider), name.ProviderType,
                          name.Flags | CRYPT_DELETEKEYSET);
-    run->DeletedContainers.push_back(name);
 }
 
 // Opens the container and gets its key. Wine reports key specification 3
@@ -167,8 +166,10 @@ int HandleKeyCertificate(PfxImportRun* run, PCCERT_CONTEXT certificate, const CR
     if (status == kCertificateStored)
         status = keyStatus == kPfxImported ? StoreCertificateKey(*run, key, identity) : keyStatus;
     CloseCertificateKey(&key);
-    if (containerOpened)
-        DeleteContainer(name, run);
+    if (containerOpened) {
+        DeleteContainer(name);
+        run->DeletedContainers.push_back(name);
+    }
     return status;
 }
 
@@ -178,19 +179,6 @@ int HandleCertificate(PfxImportRun* run, PCCERT_CONTEXT certificate) {
     if (info)
         return HandleKeyCertificate(run, certificate, *info);
     return HandleChainCertificate(*run, certificate);
-}
-
-// The platform made a key container for every key of the file; those of
-// certificates not handled (an import that stopped early, a key that
-// belonged to no certificate) go too.
-void DeleteRemainingContainers(HCERTSTORE store, PfxImportRun* run) {
-    PCCERT_CONTEXT certificate = nullptr;
-    while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
-        std::vector<BYTE> storage;
-        const CRYPT_KEY_PROV_INFO* info = ReadKeyProviderInfo(certificate, &storage);
-        if (info && !run->WasDeleted(NameOf(*info)))
-            DeleteContainer(NameOf(*info), run);
-    }
 }
 
 int ImportCertificatesOfStore(HCERTSTORE store, PfxImportRun* run) {
@@ -204,6 +192,17 @@ int ImportCertificatesOfStore(HCERTSTORE store, PfxImportRun* run) {
 }
 
 }  // namespace
+
+void DeleteKeyContainersOfStore(HCERTSTORE store) {
+    PCCERT_CONTEXT certificate = nullptr;
+    while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
+        std::vector<BYTE> storage;
+        const CRYPT_KEY_PROV_INFO* info = ReadKeyProviderInfo(certificate, &storage);
+        if (!info)
+            continue;
+        DeleteContainer(NameOf(*info));
+    }
+}
 
 int ImportPfx(const wchar_t* password) {
     const std::wstring path(PfxImportState.PfxFilePath, wcsnlen(PfxImportState.PfxFilePath, kPfxPathCapacity));
@@ -224,7 +223,10 @@ int ImportPfx(const wchar_t* password) {
     run.ImportChain = PfxImportState.PfxImportChain;
     run.KeyExtractable = PfxImportState.PfxKeyExtractable;
     const int status = ImportCertificatesOfStore(store, &run);
-    DeleteRemainingContainers(store, &run);
+    // The platform made a key container for every key of the file; those of
+    // certificates not handled (an import that stopped early, a key that
+    // belonged to no certificate) go too.
+    DeleteKeyContainersOfStore(store);
     CertCloseStore(store, 0);
     return status;
 }

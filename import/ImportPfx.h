@@ -2,6 +2,9 @@
 // is stored with its RSA key pair, the other certificates on request.
 #pragma once
 
+#include <windows.h>
+#include <wincrypt.h>
+
 // Results of ImportPfx. A failing certificate returns the status of
 // ImportCertificate, a failing key object kCryptokiFailureBase + rv.
 enum ImportPfxResult {
@@ -19,3 +22,8 @@ enum ImportPfxResult {
 // with the options PfxImportChain and PfxKeyExtractable. The password goes
 // to the platform as given. Runs on the calling thread.
 int ImportPfx(const wchar_t* password);
+
+// Deletes the key container named by the key-provider record of every
+// certificate in `store` (a store the platform's PFX import made). A
+// container already gone is passed over.
+void DeleteKeyContainersOfStore(HCERTSTORE store);

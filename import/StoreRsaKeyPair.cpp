@@ -1,6 +1,7 @@
 #include "import/StoreRsaKeyPair.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/AppState.h"
 
@@ -15,12 +16,8 @@ const CK_KEY_TYPE kRsaKeyType = CKK_RSA;
 const CK_BBOOL kTrue = CK_TRUE;
 const CK_BBOOL kFalse = CK_FALSE;
 
-CK_ATTRIBUTE Attribute(CK_ATTRIBUTE_TYPE type, const void* value, size_t length) {
-    return {type, const_cast<void*>(value), static_cast<CK_ULONG>(length)};
-}
-
 CK_ATTRIBUTE Flag(CK_ATTRIBUTE_TYPE type, bool value) {
-    return Attribute(type, value ? &kTrue : &kFalse, sizeof(CK_BBOOL));
+    return TemplateAttribute(type, value ? &kTrue : &kFalse, sizeof(CK_BBOOL));
 }
 
 bool IsRsaAlgorithm(ALG_ID algorithm) {
@@ -30,11 +27,26 @@ bool IsRsaAlgorithm(ALG_ID algorithm) {
 // The ID, label and subject the certificate gave, each only when not empty.
 void AppendIdentity(const CertificateIdentity& identity, std::vector<CK_ATTRIBUTE>* attributes) {
     if (!identity.Id.empty())
-        attributes->push_back(Attribute(CKA_ID, identity.Id.data(), identity.Id.size()));
+        attributes->push_back(TemplateAttribute(CKA_ID, identity.Id.data(), identity.Id.size()));
     if (!identity.Label.empty())
-        attributes->push_back(Attribute(CKA_LABEL, identity.Label.data(), identity.Label.size()));
+        attributes->push_back(TemplateAttribute(CKA_LABEL, identity.Label.data(), identity.Label.size()));
     if (!identity.Subject.empty())
-        attributes->push_back(Attribute(CKA_SUBJECT, identity.Subject.data(), identity.Subject.size()));
+        attributes->push_back(TemplateAttribute(CKA_SUBJECT, identity.Subject.data(), identity.Subject.size()));
+}
+
+// What both key objects begin with: class, on the token, private or not,
+// modifiable, the certificate's ID, label and subject, RSA key type.
+std::vector<CK_ATTRIBUTE> KeyTemplateStart(const CK_OBJECT_CLASS* keyClass, bool isPrivate,
+                                           const CertificateIdentity& identity) {
+    std::vector<CK_ATTRIBUTE> attributes = {
+        TemplateAttribute(CKA_CLASS, keyClass, sizeof *keyClass),
+        Flag(CKA_TOKEN, true),
+        Flag(CKA_PRIVATE, isPrivate),
+        Flag(CKA_MODIFIABLE, true),
+    };
+    AppendIdentity(identity, &attributes);
+    attributes.push_back(TemplateAttribute(CKA_KEY_TYPE, &kRsaKeyType, sizeof kRsaKeyType));
+    return attributes;
 }
 
 // Reverses each little-endian field of the blob in place and records where
@@ -98,51 +110,37 @@ bool ReadRsaKeyBlobLayout(const BYTE* blob, size_t size, RsaKeyBlobLayout* layou
 }
 
 std::vector<CK_ATTRIBUTE> BuildPublicKeyTemplate(const RsaKeyParts& parts, const CertificateIdentity& identity) {
-    std::vector<CK_ATTRIBUTE> attributes = {
-        Attribute(CKA_CLASS, &kPublicKeyClass, sizeof kPublicKeyClass),
-        Flag(CKA_TOKEN, true),
-        Flag(CKA_PRIVATE, false),
-        Flag(CKA_MODIFIABLE, true),
-    };
-    AppendIdentity(identity, &attributes);
-    const std::vector<CK_ATTRIBUTE> key = {
-        Attribute(CKA_KEY_TYPE, &kRsaKeyType, sizeof kRsaKeyType),
+    std::vector<CK_ATTRIBUTE> attributes = KeyTemplateStart(&kPublicKeyClass, false, identity);
+    const CK_ATTRIBUTE key[] = {
         Flag(CKA_ENCRYPT, true),
         Flag(CKA_VERIFY, true),
         Flag(CKA_WRAP, true),
-        Attribute(CKA_MODULUS, parts.Modulus, parts.ModulusSize),
-        Attribute(CKA_PUBLIC_EXPONENT, parts.PublicExponent.data(), parts.PublicExponent.size()),
+        TemplateAttribute(CKA_MODULUS, parts.Modulus, parts.ModulusSize),
+        TemplateAttribute(CKA_PUBLIC_EXPONENT, parts.PublicExponent.data(), parts.PublicExponent.size()),
     };
-    attributes.insert(attributes.end(), key.begin(), key.end());
+    attributes.insert(attributes.end(), std::begin(key), std::end(key));
     return attributes;
 }
 
 std::vector<CK_ATTRIBUTE> BuildPrivateKeyTemplate(const RsaKeyParts& parts, const CertificateIdentity& identity,
                                                   const CK_BBOOL* extractable) {
-    std::vector<CK_ATTRIBUTE> attributes = {
-        Attribute(CKA_CLASS, &kPrivateKeyClass, sizeof kPrivateKeyClass),
-        Flag(CKA_TOKEN, true),
-        Flag(CKA_PRIVATE, true),
-        Flag(CKA_MODIFIABLE, true),
-    };
-    AppendIdentity(identity, &attributes);
-    const std::vector<CK_ATTRIBUTE> key = {
-        Attribute(CKA_KEY_TYPE, &kRsaKeyType, sizeof kRsaKeyType),
+    std::vector<CK_ATTRIBUTE> attributes = KeyTemplateStart(&kPrivateKeyClass, true, identity);
+    const CK_ATTRIBUTE key[] = {
         Flag(CKA_DECRYPT, true),
         Flag(CKA_SIGN, true),
         Flag(CKA_UNWRAP, true),
-        Attribute(CKA_MODULUS, parts.Modulus, parts.ModulusSize),
-        Attribute(CKA_PUBLIC_EXPONENT, parts.PublicExponent.data(), parts.PublicExponent.size()),
-        Attribute(CKA_PRIME_1, parts.Prime1, parts.HalfSize),
-        Attribute(CKA_PRIME_2, parts.Prime2, parts.HalfSize),
-        Attribute(CKA_EXPONENT_1, parts.Exponent1, parts.HalfSize),
-        Attribute(CKA_EXPONENT_2, parts.Exponent2, parts.HalfSize),
-        Attribute(CKA_PRIVATE_EXPONENT, parts.PrivateExponent, parts.ModulusSize),
-        Attribute(CKA_COEFFICIENT, parts.Coefficient, parts.HalfSize),
-        Attribute(CKA_EXTRACTABLE, extractable, sizeof(CK_BBOOL)),
+        TemplateAttribute(CKA_MODULUS, parts.Modulus, parts.ModulusSize),
+        TemplateAttribute(CKA_PUBLIC_EXPONENT, parts.PublicExponent.data(), parts.PublicExponent.size()),
+        TemplateAttribute(CKA_PRIME_1, parts.Prime1, parts.HalfSize),
+        TemplateAttribute(CKA_PRIME_2, parts.Prime2, parts.HalfSize),
+        TemplateAttribute(CKA_EXPONENT_1, parts.Exponent1, parts.HalfSize),
+        TemplateAttribute(CKA_EXPONENT_2, parts.Exponent2, parts.HalfSize),
+        TemplateAttribute(CKA_PRIVATE_EXPONENT, parts.PrivateExponent, parts.ModulusSize),
+        TemplateAttribute(CKA_COEFFICIENT, parts.Coefficient, parts.HalfSize),
+        TemplateAttribute(CKA_EXTRACTABLE, extractable, sizeof(CK_BBOOL)),
         Flag(CKA_SENSITIVE, false),
     };
-    attributes.insert(attributes.end(), key.begin(), key.end());
+    attributes.insert(attributes.end(), std::begin(key), std::end(key));
     return attributes;
 }
 

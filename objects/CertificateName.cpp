@@ -9,19 +9,6 @@
 
 namespace {
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-// Decodes with the system's allocator; the caller frees with LocalFree.
-template <typename T>
-T* DecodeObject(LPCSTR structType, const BYTE* data, DWORD size) {
-    T* decoded = nullptr;
-    DWORD decodedSize = 0;
-    if (!CryptDecodeObjectEx(kEncoding, structType, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr,
-                             &decoded, &decodedSize))
-        return nullptr;
-    return decoded;
-}
-
 // A common name's value as text. UTF8String, BMPString and UniversalString
 // arrive decoded to UTF-16 and UTF-32; every other string type is read as
 // UTF-8 (which covers the plain ASCII types). Empty when it cannot be read.
@@ -72,11 +59,11 @@ void ShowNameError(const wchar_t* text) {
 
 std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der) {
     std::wstring name;
-    auto* info = DecodeObject<CERT_INFO>(X509_CERT_TO_BE_SIGNED, der.data(),
+    auto* info = DecodeCertificateObject<CERT_INFO>(X509_CERT_TO_BE_SIGNED, der.data(),
                                          static_cast<DWORD>(der.size()));
     if (!info)
         return name;
-    auto* subject = DecodeObject<CERT_NAME_INFO>(X509_NAME, info->Subject.pbData,
+    auto* subject = DecodeCertificateObject<CERT_NAME_INFO>(X509_NAME, info->Subject.pbData,
                                                  info->Subject.cbData);
     if (!subject && (GetLastError() == ERROR_NOT_ENOUGH_MEMORY ||
                      GetLastError() == static_cast<DWORD>(E_OUTOFMEMORY)))

@@ -117,15 +117,8 @@ INSTANTIATE_TEST_SUITE_P(Files, PfxKeyPairTest,
 
 // The signatures the imported keys make, for openssl: verify_import_signatures.sh.
 TEST_F(PfxImportTest, ImportedKeysSignForOpenssl) {
-    wchar_t folder[1024] = {};
-    ASSERT_GT(GetEnvironmentVariableW(L"IMPORT_SIGNATURES", folder, 1024), 0u);
-    std::wstring out = folder;
-    if (!out.empty() && out[0] == L'/') {
-        for (wchar_t& c : out)
-            if (c == L'/')
-                c = L'\\';
-        out = L"Z:" + out;
-    }
+    const std::wstring out = FolderFromEnvironment(L"IMPORT_SIGNATURES");
+    ASSERT_FALSE(out.empty());
     CreateDirectoryW(out.c_str(), nullptr);
     for (const wchar_t* stale : {L"imp_ee.sig", L"imp_odd.sig"})
         DeleteFileW((out + L"\\" + stale).c_str());
@@ -256,18 +249,7 @@ bool ContainersOfPfxAreVisible(const std::wstring& name) {
     if (!store)
         return false;
     const bool visible = KeyContainers() != before;
-    PCCERT_CONTEXT certificate = nullptr;
-    while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
-        DWORD size = 0;
-        if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
-            continue;
-        Bytes storage(size);
-        CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, storage.data(), &size);
-        const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(storage.data());
-        HCRYPTPROV unused = 0;
-        CryptAcquireContextW(&unused, info->pwszContainerName, info->pwszProvName, info->dwProvType,
-                             info->dwFlags | CRYPT_DELETEKEYSET);
-    }
+    DeleteKeyContainersOfStore(store);
     CertCloseStore(store, 0);
     return visible && KeyContainers() == before;
 }

@@ -31,9 +31,9 @@ TempFolder::~TempFolder() {
     RemoveTree(path_);
 }
 
-std::wstring FixturePath(const std::wstring& name) {
+std::wstring FolderFromEnvironment(const wchar_t* variable) {
     wchar_t folder[1024] = {};
-    GetEnvironmentVariableW(L"TM_FIXTURES", folder, 1024);
+    GetEnvironmentVariableW(variable, folder, 1024);
     std::wstring path = folder;
     // A Linux path from CTest: Wine shows the root file system as Z:.
     if (!path.empty() && path[0] == L'/') {
@@ -42,7 +42,11 @@ std::wstring FixturePath(const std::wstring& name) {
                 c = L'\\';
         path = L"Z:" + path;
     }
-    return path + L"\\" + name;
+    return path;
+}
+
+std::wstring FixturePath(const std::wstring& name) {
+    return FolderFromEnvironment(L"TM_FIXTURES") + L"\\" + name;
 }
 
 std::vector<unsigned char> ReadFixture(const std::wstring& name) {

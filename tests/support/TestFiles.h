@@ -28,6 +28,10 @@ private:
     std::wstring path_;
 };
 
+// The folder an environment variable names, as a Windows path: a Linux
+// path from CTest becomes Z:\... (Wine's view of the root file system).
+std::wstring FolderFromEnvironment(const wchar_t* variable);
+
 // A file made by the fixture step (openssl), by name: "cn_simple.der".
 std::wstring FixturePath(const std::wstring& name);
 std::vector<unsigned char> ReadFixture(const std::wstring& name);
