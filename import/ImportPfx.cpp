@@ -66,7 +66,9 @@ ContainerName NameOf(const CRYPT_KEY_PROV_INFO& info) {
     name.Container = info.pwszContainerName ? info.pwszContainerName : L"";
     name.Provider = info.pwszProvName ? info.pwszProvName : L"";
     name.ProviderType = info.dwProvType;
-    name.Flags = info.dwFlags;
+    // The record's flags may also hold CERT_SET_KEY_CONTEXT_PROP_ID, which
+    // CryptAcquireContext refuses; only the key-set flags go on.
+    name.Flags = info.dwFlags & (CRYPT_MACHINE_KEYSET | CRYPT_SILENT);
     return name;
 }
 
