@@ -1,0 +1,32 @@
+#include "admin/AdminDialog.h"
+
+INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog, UINT message,
+                                WPARAM wParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return handlers.onInitDialog(dialog);
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            handlers.onOk(dialog);
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDCANCEL) {
+            SendMessageW(dialog, WM_CLOSE, 0, 0);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_CLOSE:
+        handlers.onClose(dialog);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void OpenAdminDialog(HWND mainWindow, int templateId, DLGPROC procedure) {
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), mainWindow, procedure, 0);
+}
+
+void EndDialogQuietly(HWND dialog) {
+    EndDialog(dialog, 0);
+}

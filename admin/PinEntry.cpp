@@ -1,0 +1,92 @@
+#include "admin/PinEntry.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "app/AppState.h"
+
+PinText::~PinText() {
+    Wipe();
+}
+
+void PinText::Wipe() {
+    SecureZeroMemory(wide_, sizeof wide_);
+    SecureZeroMemory(bytes_, sizeof bytes_);
+    wideLength_ = 0;
+    length_ = 0;
+    converted_ = true;
+}
+
+void PinText::ReadEdit(HWND dialog, int id) {
+    wchar_t text[kPinEditLimit + 1] = {};
+    GetDlgItemTextW(dialog, id, text, kPinEditLimit + 1);
+    SetWide(text);
+    SecureZeroMemory(text, sizeof text);
+}
+
+void PinText::SetWide(const wchar_t* text) {
+    Wipe();
+    wcsncpy(wide_, text, kPinEditLimit);
+    wideLength_ = wcslen(wide_);
+    const size_t written = wcstombs(bytes_, wide_, kPinBytesLimit);
+    if (written == static_cast<size_t>(-1)) {
+        // The conversion stopped inside the text: what it wrote is only the
+        // part before the character it could not express.
+        SecureZeroMemory(bytes_, sizeof bytes_);
+        converted_ = false;
+    }
+    length_ = strlen(bytes_);
+}
+
+bool PinText::SameBytes(const PinText& other) const {
+    return length_ == other.length_ && memcmp(bytes_, other.bytes_, length_) == 0;
+}
+
+bool PassesNewPinChecks(HWND dialog, const PinText& newPin, const PinText& confirmation,
+                        const PinText& lengthChecked, const wchar_t* tooShortText) {
+    if (!newPin.SameBytes(confirmation)) {
+        MessageBoxW(dialog, L"Pincode mismatch.\r\n", L"Pincode mismatch", MB_ICONERROR);
+        return false;
+    }
+    if (lengthChecked.Length() < kMinPinLength) {
+        MessageBoxW(dialog, tooShortText, L"Invalid user pincode", MB_ICONERROR);
+        return false;
+    }
+    return true;
+}
+
+int SelectedTokenSlot() {
+    if (!AppState.TokenListView)
+        return -1;
+    const int row = static_cast<int>(SendMessageW(AppState.TokenListView, LVM_GETNEXTITEM,
+                                                  static_cast<WPARAM>(-1), LVNI_SELECTED));
+    return row >= 0 && row < kMaxSlots ? row : -1;
+}
+
+bool BindDialogToSelectedToken() {
+    const int slot = SelectedTokenSlot();
+    if (slot < 0)
+        return false;
+    AppState.DialogSlot = slot;
+    return true;
+}
+
+BOOL OpenOnSelectedToken(HWND dialog, int firstEditId) {
+    SetFocus(GetDlgItem(dialog, firstEditId));
+    if (!BindDialogToSelectedToken())
+        EndDialog(dialog, 0);
+    return FALSE;
+}
+
+CK_SESSION_HANDLE DialogSession() {
+    const int slot = AppState.DialogSlot;
+    return slot >= 0 && slot < kMaxSlots ? AppState.SessionTable[slot] : CK_INVALID_HANDLE;
+}
+
+void SetLoginCaption(const wchar_t* caption) {
+    if (AppState.MainButtons[0])
+        SetWindowTextW(AppState.MainButtons[0], caption);
+}

@@ -1,0 +1,83 @@
+// What every PIN dialog does the same way: reading a PIN or label edit,
+// turning it into the 8-bit text that Cryptoki takes, keeping it in a buffer
+// that is wiped when it goes, and finding the token the dialog works on.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "cryptoki/Cryptoki.h"
+
+// An edit is read up to this many characters; the rest is ignored.
+constexpr int kPinEditLimit = 32;
+// The 8-bit conversion may produce this many bytes (a multibyte code page
+// needs up to two bytes a character); the buffer keeps a terminator beyond.
+constexpr size_t kPinBytesLimit = 66;
+// Fewer characters than this make a PIN too short.
+constexpr size_t kMinPinLength = 4;
+
+// One PIN or label as read from an edit, wide and as 8-bit text. Both forms
+// are overwritten with zeros when the object goes.
+class PinText {
+public:
+    PinText() = default;
+    ~PinText();
+    PinText(const PinText&) = delete;
+    PinText& operator=(const PinText&) = delete;
+
+    // Reads control `id` of `dialog` and converts it (see SetWide).
+    void ReadEdit(HWND dialog, int id);
+    // Takes at most kPinEditLimit characters of `text` and converts them
+    // with the run-time library's wide-to-multibyte conversion. A character
+    // that the conversion cannot express makes the whole 8-bit form empty:
+    // a PIN is sent whole or not at all, never cut short at that character.
+    void SetWide(const wchar_t* text);
+    void Wipe();
+
+    const wchar_t* Wide() const { return wide_; }
+    size_t WideLength() const { return wideLength_; }
+    // The 8-bit form, NUL-terminated, and its length in bytes.
+    const char* Bytes() const { return bytes_; }
+    CK_UTF8CHAR_PTR CkBytes() { return reinterpret_cast<CK_UTF8CHAR_PTR>(bytes_); }
+    CK_ULONG Length() const { return static_cast<CK_ULONG>(length_); }
+    bool Converted() const { return converted_; }
+
+    // Byte-wise comparison of the 8-bit forms.
+    bool SameBytes(const PinText& other) const;
+
+private:
+    wchar_t wide_[kPinEditLimit + 1] = {};
+    char bytes_[kPinBytesLimit + 1] = {};
+    size_t wideLength_ = 0;
+    size_t length_ = 0;
+    bool converted_ = true;
+};
+
+// The local checks of the dialogs that set a new PIN, before any Cryptoki
+// call: a confirmation that differs from the new PIN ("Pincode mismatch"),
+// then `lengthChecked` shorter than kMinPinLength bytes (`tooShortText`
+// under "Invalid user pincode"). Boxes are owned by `dialog`; false after one.
+bool PassesNewPinChecks(HWND dialog, const PinText& newPin, const PinText& confirmation,
+                        const PinText& lengthChecked, const wchar_t* tooShortText);
+
+// The token list's selected row, which is also the token's slot ID; -1
+// when no row is selected or the row has no entry in the session table.
+int SelectedTokenSlot();
+
+// Binds a dialog that is opening to the selected token: stores the slot in
+// AppState.DialogSlot and returns true, or returns false when no token row
+// is selected (the dialog then ends at once).
+bool BindDialogToSelectedToken();
+
+// The opening of most PIN dialogs: focuses edit `firstEditId` and binds the
+// dialog to the selected token, ending it when none is selected. The result
+// is WM_INITDIALOG's: FALSE, the focus is set.
+BOOL OpenOnSelectedToken(HWND dialog, int firstEditId);
+
+// The session of the slot the open dialog works on, read anew at each use:
+// the slot monitor and Clear token replace entries of the session table.
+CK_SESSION_HANDLE DialogSession();
+
+// The Login / Log out button's caption.
+void SetLoginCaption(const wchar_t* caption);

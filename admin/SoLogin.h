@@ -1,0 +1,36 @@
+// The SO login that Unblock user pincode, Change SO pincode and the user-PIN
+// policy dialog run before their own Cryptoki call, and the SO logout with
+// which those dialogs close.
+#pragma once
+
+#include <windows.h>
+
+#include "cryptoki/Cryptoki.h"
+
+// How the dialogs differ in the login step.
+struct SoLoginVariant {
+    // The state reached after a user logout is also written to the token
+    // row's login-status column (Change SO pincode).
+    bool showStateInTokenRow;
+    // The first session-state read decides the skip as well as the user
+    // logout, and the buttons and caption are touched only when a login
+    // follows (user-PIN policy).
+    bool skipDecidedByFirstRead;
+};
+
+constexpr SoLoginVariant kUnblockSoLogin = {false, false};
+constexpr SoLoginVariant kChangeSoPinSoLogin = {true, false};
+constexpr SoLoginVariant kPinPolicySoLogin = {false, true};
+
+// Logs a logged-in user out, shows the public state on the main window and
+// logs the SO in with the PIN of edit `soPinEditId` of `dialog`, unless the
+// SO is logged in on the session already (the PIN edit is then not read).
+// CKR_OK when the SO is logged in afterwards, otherwise C_Login's answer.
+CK_RV RunSoLoginStep(HWND dialog, int soPinEditId, int slot, const SoLoginVariant& variant);
+
+// The session's state; false when it cannot be read.
+bool ReadSessionState(CK_SESSION_HANDLE session, CK_STATE* state);
+
+// What the SO dialogs do when they close: an SO still logged in on the
+// session is logged out.
+void LogoutSoIfLoggedIn(CK_SESSION_HANDLE session);

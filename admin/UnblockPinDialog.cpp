@@ -1,0 +1,98 @@
+// "Unblock user pincode": the SO sets a new user PIN with C_InitPIN, which
+// unblocks a locked user PIN and gives a new token its first one.
+#include <windows.h>
+
+#include "admin/AdminCommands.h"
+#include "admin/AdminDialog.h"
+#include "admin/PinEntry.h"
+#include "admin/SoLogin.h"
+#include "app/AppState.h"
+#include "cryptoki/ErrorReport.h"
+#include "res/resource.h"
+
+namespace {
+
+const wchar_t kUserPinTooShortText[] = L"User pincode is too short.\r\n";
+
+struct SoLoginFailure {
+    const wchar_t* caption;
+    const wchar_t* context;
+    bool focusSoPin;
+};
+
+const SoLoginFailure kWrongSoPin = {L"Wrong SO pincode", L"The SO old pincode is wrong.\r\n", true};
+const SoLoginFailure kLockedSoPin = {L"Locked SO pincode", L"The SO pincode is locked.\r\n", false};
+const SoLoginFailure kOtherSoFailure = {L"SO login failure", L"An error occured during SO login.\r\n", false};
+
+const SoLoginFailure& SoLoginFailureFor(CK_RV rv) {
+    if (rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LEN_RANGE)
+        return kWrongSoPin;
+    return rv == CKR_PIN_LOCKED ? kLockedSoPin : kOtherSoFailure;
+}
+
+BOOL OnInitDialog(HWND dialog) {
+    return OpenOnSelectedToken(dialog, IDC_UNBLOCK_SO_PIN);
+}
+
+// All three refusals keep the dialog open; the SO is not logged in.
+void OnSoLoginRefused(HWND dialog, CK_RV rv) {
+    const SoLoginFailure& failure = SoLoginFailureFor(rv);
+    ShowCkErrorW(rv, failure.caption, failure.context);
+    if (failure.focusSoPin)
+        SetFocus(GetDlgItem(dialog, IDC_UNBLOCK_SO_PIN));
+}
+
+void ActOnInitPin(HWND dialog, CK_RV rv) {
+    const CK_SESSION_HANDLE session = DialogSession();
+    if (rv == CKR_OK) {
+        MessageBoxW(dialog, L"User pincode initialized successfully.\r\n", L"", MB_ICONINFORMATION);
+        AppState.FunctionList->C_Logout(session);
+        EndDialog(dialog, 0);
+    } else if (rv == CKR_PIN_LEN_RANGE) {
+        // The SO stays logged in: the next OK goes straight to C_InitPIN.
+        ShowCkErrorW(rv, L"Invalid user pincode",
+                     L"Init pin failed. The pin does not meet the minimum pin length requiement of the "
+                     L"device.\r\n");
+        SetFocus(GetDlgItem(dialog, IDC_UNBLOCK_USER_PIN));
+    } else {
+        ShowCkErrorA(rv, "Initialize pin error",
+                     "Init pin failed. The pin might not meet the minimum pin complexity requirements of "
+                     "the device.\r\n",
+                     MB_ICONERROR);
+        AppState.FunctionList->C_Logout(session);
+    }
+}
+
+void OnOk(HWND dialog) {
+    PinText userPin, confirmation;
+    userPin.ReadEdit(dialog, IDC_UNBLOCK_USER_PIN);
+    confirmation.ReadEdit(dialog, IDC_UNBLOCK_CONFIRM_PIN);
+    if (!PassesNewPinChecks(dialog, userPin, confirmation, userPin, kUserPinTooShortText))
+        return;
+    confirmation.Wipe();
+    const CK_RV loginRv = RunSoLoginStep(dialog, IDC_UNBLOCK_SO_PIN, AppState.DialogSlot, kUnblockSoLogin);
+    if (loginRv != CKR_OK) {
+        OnSoLoginRefused(dialog, loginRv);
+        return;
+    }
+    const CK_RV rv = AppState.FunctionList->C_InitPIN(DialogSession(), userPin.CkBytes(), userPin.Length());
+    userPin.Wipe();
+    ActOnInitPin(dialog, rv);
+}
+
+void OnClose(HWND dialog) {
+    LogoutSoIfLoggedIn(DialogSession());
+    EndDialog(dialog, 0);
+}
+
+const AdminDialogHandlers kUnblockHandlers = {OnInitDialog, OnOk, OnClose};
+
+INT_PTR CALLBACK UnblockPinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    return RouteAdminDialogMessage(kUnblockHandlers, dialog, message, wParam);
+}
+
+}  // namespace
+
+void OnUnblockPinCommand(HWND mainWindow) {
+    OpenAdminDialog(mainWindow, IDD_UNBLOCK_PIN, UnblockPinDialogProc);
+}
