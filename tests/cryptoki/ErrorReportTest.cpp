@@ -175,7 +175,9 @@ TEST(ShowCkError, ReportsFromTwoThreadsAtOnceKeepTheirOwnTexts) {
     ASSERT_TRUE(ui.WaitDone(&why)) << why;
     auto seen = ui.Seen();
     ASSERT_EQ(seen.size(), 2u);
+    EXPECT_NE(seen[0].caption, seen[1].caption);
     for (const SeenWindow& box : seen) {
+        ASSERT_TRUE(box.caption == L"Main" || box.caption == L"Other") << Narrow(box.caption);
         if (box.caption == L"Main")
             EXPECT_EQ(box.text, L"An error occured due to CKR_TOKEN_NOT_PRESENT 0xe0\r\nfirst\r\n");
         else

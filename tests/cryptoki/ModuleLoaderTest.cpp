@@ -93,3 +93,23 @@ TEST_F(ModuleLoaderTest, ModulePlantedInTheCurrentFolderIsNotLoaded) {
 }
 
 }  // namespace
+
+namespace {
+
+// The plain module name is found in the program's own folder (here the test
+// executable's, where the build puts the software token).
+TEST(LoadCryptokiModule, FindsTheModuleBesideTheProgram) {
+    AppState = AppStateRecord();
+    TempFolder store;
+    SetEnvironmentVariableW(L"TOLVANE_SOFTTOKEN_STORE", store.Path().c_str());
+    ASSERT_EQ(LoadCryptokiModule(), kModuleLoaded);
+    ASSERT_NE(AppState.FunctionList, nullptr);
+    EXPECT_EQ(AppState.CryptokiModule, GetModuleHandleW((BinFolder() + L"\\tolvane11.dll").c_str()));
+    CK_INFO info = {};
+    EXPECT_EQ(AppState.FunctionList->C_GetInfo(&info), CKR_OK);
+    EXPECT_EQ(AppState.FunctionList->C_Finalize(nullptr), CKR_OK);
+    SetEnvironmentVariableW(L"TOLVANE_SOFTTOKEN_STORE", nullptr);
+    AppState = AppStateRecord();
+}
+
+}  // namespace
