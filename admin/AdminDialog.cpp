@@ -1,5 +1,7 @@
 #include "admin/AdminDialog.h"
 
+#include "app/AppState.h"
+
 INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog, UINT message,
                                 WPARAM wParam) {
     switch (message) {
@@ -24,9 +26,15 @@ INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog
 }
 
 void OpenAdminDialog(HWND mainWindow, int templateId, DLGPROC procedure) {
+    if (AdminCommandBlocked())
+        return;
     DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), mainWindow, procedure, 0);
 }
 
 void EndDialogQuietly(HWND dialog) {
     EndDialog(dialog, 0);
+}
+
+bool AdminCommandBlocked() {
+    return AppState.Busy;
 }

@@ -15,8 +15,13 @@ struct AdminDialogHandlers {
 INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog, UINT message,
                                 WPARAM wParam);
 
+// While a worker thread uses the sessions (Busy), no command logs in or out
+// or changes PINs: the policy command has no button that could be disabled.
+bool AdminCommandBlocked();
+
 // Opens dialog resource `templateId` of the program modally, owned by the
-// main window. Dialog results are not looked at: each dialog reports for itself.
+// main window, unless AdminCommandBlocked. Dialog results are not looked
+// at: each dialog reports for itself.
 void OpenAdminDialog(HWND mainWindow, int templateId, DLGPROC procedure);
 
 // The close request of the dialogs that make no Cryptoki call when closing.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "admin/AdminCommands.h"
+#include "admin/AdminDialog.h"
 #include "admin/FixedPins.h"
 #include "admin/PinEntry.h"
 #include "app/AppState.h"
@@ -73,6 +74,8 @@ bool TokenNeedsDefaultPin(int slot) {
 }  // namespace
 
 void OnDefaultUserPinCommand(HWND) {
+    if (AdminCommandBlocked())
+        return;
     const int slot = SelectedTokenSlot();
     if (!TokenNeedsDefaultPin(slot))
         return;
