@@ -42,3 +42,9 @@
 #define IDC_SOPIN_OLD 1003
 #define IDC_SOPIN_NEW 1006
 #define IDC_SOPIN_CONFIRM 1007
+
+// "Import pfx properties"
+#define IDD_PFX_IMPORT 112
+#define IDC_PFX_PASSWORD 1003
+#define IDC_PFX_IMPORT_CHAIN 1009
+#define IDC_PFX_KEY_EXTRACTABLE 1010

@@ -1,0 +1,18 @@
+// The "Import Cert/PFX" command of the main window.
+#pragma once
+
+#include <windows.h>
+
+// The window message sent to the top-level window titled "CLASS" after a
+// certificate file import, with both parameters 0.
+constexpr UINT kCertificateImportedMessage = 458;
+// How long the message may wait for the window's program to take it.
+constexpr UINT kCertificateImportedTimeoutMs = 2000;
+
+// Lets the user pick a certificate or PFX file and imports it onto the token
+// selected in the token list. Runs on the window thread.
+void ImportCertPfxCommand();
+
+// Sends kCertificateImportedMessage to the window titled "CLASS", if there
+// is one; a program that does not answer in time is left alone.
+void NotifyCertificateImported();
