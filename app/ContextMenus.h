@@ -1,0 +1,31 @@
+// Menus that reach the two commands without a button: "Generate CSR..."
+// (right-click on the object list, and the system menu) and, in
+// administrator mode, "User pincode policy..." (right-click on the token
+// list, and the system menu). Both open with the mouse or the keyboard
+// (Shift+F10 or the menu key; Alt+Space for the system menu).
+#pragma once
+
+#include <windows.h>
+
+constexpr wchar_t kGenerateCsrMenuText[] = L"Generate CSR...";
+constexpr wchar_t kPinPolicyMenuText[] = L"User pincode policy...";
+
+// The right-click menus, with their entries enabled or grayed for the
+// current state; null for a control without one (the token list outside
+// administrator mode). The caller destroys the menu.
+HMENU CreateObjectListMenu();
+HMENU CreateTokenListMenu();
+
+// Adds the entries to the main window's system menu.
+void AddSystemMenuEntries(HWND mainWindow);
+// Brings the system menu's entries up to date before it opens.
+void UpdateSystemMenuEntries(HWND mainWindow);
+
+// WM_CONTEXTMENU of the main window: `source` is the control clicked,
+// `position` the screen point (-1, -1 from the keyboard). Shows the
+// control's menu and runs the chosen command. False when `source` has no menu.
+bool OnContextMenu(HWND mainWindow, HWND source, LPARAM position);
+
+// WM_SYSCOMMAND of the main window: runs the command of one of the added
+// entries. False for every other system command.
+bool OnSystemMenuCommand(HWND mainWindow, WPARAM command);

@@ -1,0 +1,198 @@
+#include "app/MainWindowControls.h"
+
+#include <commctrl.h>
+
+#include "app/AppState.h"
+#include "app/ControlIds.h"
+#include "app/UiRecord.h"
+
+namespace {
+
+constexpr int kButtonWidth = 125;
+constexpr int kButtonHeight = 22;
+
+// Main buttons in the order of AppState.MainButtons: width, height, x, y, ID.
+// The last two have no size and no ID, so they are invisible; the state of
+// index 7 still governs the "Generate CSR..." menu entries.
+const UiRecord kMainButtonTable[kMainButtonCount] = {
+    {"Login", kButtonWidth, kButtonHeight, 529, 32, 101},
+    {"Set default user pincode", kButtonWidth, kButtonHeight, 529, 75, 102},
+    {"Change pincode", kButtonWidth, kButtonHeight, 529, 117, 103},
+    {"Display objects", kButtonWidth, kButtonHeight, 20, 165, 104},
+    {"Delete", kButtonWidth, kButtonHeight, 190, 165, 105},
+    {"Import Cert/PFX", kButtonWidth, kButtonHeight, 360, 165, 106},
+    {"Export certificate", kButtonWidth, kButtonHeight, 530, 165, 107},
+    {"", 0, 0, 0, 0, 0},
+    {"", 0, 0, 0, 0, 0},
+};
+
+const UiRecord kAdminButtonTable[kAdminButtonCount] = {
+    {"Clear token", kButtonWidth, kButtonHeight, 100, 465, 201},
+    {"Unblock user pincode", kButtonWidth, kButtonHeight, 270, 465, 202},
+    {"Change SO pincode", kButtonWidth, kButtonHeight, 440, 465, 203},
+};
+
+// List columns: only the text and the width are used.
+const UiRecord kTokenListColumns[] = {
+    {"Token Name", 130, 0, 0, 0, 0},
+    {"Login status", 130, 0, 0, 0, 0},
+};
+
+const UiRecord kTokenInfoColumns[] = {
+    {"Field", 85, 0, 0, 0, 0},
+    {"Field", 120, 0, 0, 0, 0},
+};
+
+const UiRecord kObjectListColumns[] = {
+    {"Handle", 70, 0, 0, 0, 0},
+    {"Type", 120, 0, 0, 0, 0},
+    {"Certificate Name", 250, 0, 0, 0, 0},
+    {"Private", 100, 0, 0, 0, 0},
+    {"Label", 225, 0, 0, 0, 0},
+    {"ID", 205, 0, 0, 0, 0},
+    {"Extractable", 85, 0, 0, 0, 0},
+    {"Key length", 95, 0, 0, 0, 0},
+};
+
+struct ControlSpec {
+    const wchar_t* ClassName;
+    const wchar_t* Text;
+    DWORD Style;
+    int X, Y, Width, Height, Id;
+};
+
+const DWORD kGroupStyle = WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_GROUPBOX;
+
+const ControlSpec kTokenListSpec = {
+    WC_LISTVIEWW, L"",
+    WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_EDITLABELS,
+    20, 32, 260, 105, kTokenListId};
+const ControlSpec kTokenInfoSpec = {
+    WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_EDITLABELS | LVS_NOCOLUMNHEADER,
+    300, 32, 210, 105, kTokenInfoId};
+const ControlSpec kObjectListSpec = {
+    WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_EDITLABELS,
+    20, 200, 633, 240, kObjectListId};
+const ControlSpec kTokenGroupSpec = {
+    L"BUTTON", L"Token Management && Authentication ", kGroupStyle, 15, 15, 643, 130, kTokenGroupId};
+const ControlSpec kObjectGroupSpec = {
+    L"BUTTON", L"Object management", kGroupStyle, 15, 150, 643, 300, kObjectGroupId};
+const ControlSpec kAdminGroupSpec = {
+    L"BUTTON", L"Admin tools", kGroupStyle, 15, 450, 643, 45, kAdminGroupId};
+
+// Fonts: height, orientation, weight; all "tahoma", width and escapement 0,
+// no italic, underline or strike-out, character set 0, output precision 5,
+// clip precision 15, quality 4 (anti-aliased), pitch and family 0.
+struct FontSpec {
+    int Height;
+    int Orientation;
+    int Weight;
+};
+const FontSpec kPanelFont = {13, 10, 500};
+const FontSpec kGroupFont = {13, 10, 500};
+const FontSpec kEditFont = {13, 10, 400};
+
+struct WindowFonts {
+    HFONT Panel = nullptr;
+    HFONT Group = nullptr;
+};
+WindowFonts g_fonts;
+
+HFONT CreateTahoma(const FontSpec& spec) {
+    return CreateFontW(spec.Height, 0, 0, spec.Orientation, spec.Weight, FALSE, FALSE, FALSE, 0, 5, 15, 4, 0,
+                       L"tahoma");
+}
+
+HWND CreateControl(HWND parent, HINSTANCE instance, const ControlSpec& spec) {
+    return CreateWindowExW(0, spec.ClassName, spec.Text, spec.Style, spec.X, spec.Y, spec.Width, spec.Height,
+                           parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)), instance, nullptr);
+}
+
+bool InsertColumns(HWND list, const UiRecord* columns, int count, int format) {
+    for (int i = 0; i < count; ++i) {
+        UiText text = WidenUiText(columns[i]);
+        LVCOLUMNW column = {};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+        column.fmt = format;
+        column.cx = columns[i].Width;
+        column.pszText = text.Chars;
+        if (SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column)) == -1)
+            return false;
+    }
+    return true;
+}
+
+void SetFont(HWND control, HFONT font, bool redraw) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw ? TRUE : FALSE);
+}
+
+// Buttons from a table, each disabled right after creation.
+void CreateButtons(HWND parent, HINSTANCE instance, const UiRecord* table, int count, HWND* handles) {
+    HFONT guiFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    for (int i = 0; i < count; ++i) {
+        const UiRecord& record = table[i];
+        UiText text = WidenUiText(record);
+        handles[i] = CreateWindowExW(0, L"BUTTON", text.Chars, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_USERBUTTON,
+                                     record.X, record.Y, record.Width, record.Height, parent,
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(record.Id)), instance, nullptr);
+        EnableWindow(handles[i], FALSE);
+        SetFont(handles[i], guiFont, false);
+    }
+}
+
+bool CreateListsAndGroups(HWND window, HINSTANCE instance) {
+    AppState.TokenListView = CreateControl(window, instance, kTokenListSpec);
+    SetFocus(AppState.TokenListView);
+    SendMessageW(AppState.TokenListView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 LVS_EX_FULLROWSELECT | LVS_EX_SNAPTOGRID);
+    if (!InsertColumns(AppState.TokenListView, kTokenListColumns, ARRAYSIZE(kTokenListColumns), LVCFMT_CENTER))
+        return false;
+
+    AppState.TokenInfoView = CreateControl(window, instance, kTokenInfoSpec);
+    HWND tokenGroup = CreateControl(window, instance, kTokenGroupSpec);
+
+    g_fonts.Panel = CreateTahoma(kPanelFont);
+    g_fonts.Group = CreateTahoma(kGroupFont);
+    SetFont(AppState.TokenInfoView, g_fonts.Panel, true);
+    if (!InsertColumns(AppState.TokenInfoView, kTokenInfoColumns, ARRAYSIZE(kTokenInfoColumns), LVCFMT_LEFT))
+        return false;
+    SendMessageW(AppState.TokenInfoView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
+
+    AppState.ObjectListView = CreateControl(window, instance, kObjectListSpec);
+    SendMessageW(AppState.ObjectListView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 LVS_EX_FULLROWSELECT | LVS_EX_SNAPTOGRID);
+    if (!InsertColumns(AppState.ObjectListView, kObjectListColumns, ARRAYSIZE(kObjectListColumns), LVCFMT_CENTER))
+        return false;
+    EnableWindow(AppState.ObjectListView, FALSE);
+
+    HWND objectGroup = CreateControl(window, instance, kObjectGroupSpec);
+    SetFont(tokenGroup, g_fonts.Group, true);
+    SetFont(objectGroup, g_fonts.Group, true);
+    return true;
+}
+
+}  // namespace
+
+bool CreateMainWindowControls(HWND window, HINSTANCE instance) {
+    if (!CreateListsAndGroups(window, instance))
+        return false;
+    CreateButtons(window, instance, kMainButtonTable, kMainButtonCount, AppState.MainButtons);
+    if (AppState.AdminMode) {
+        CreateButtons(window, instance, kAdminButtonTable, kAdminButtonCount, AppState.AdminButtons);
+        HWND adminGroup = CreateControl(window, instance, kAdminGroupSpec);
+        SetFont(adminGroup, g_fonts.Group, true);
+    }
+    return true;
+}
+
+void ReleaseMainWindowFonts() {
+    if (g_fonts.Panel)
+        DeleteObject(g_fonts.Panel);
+    if (g_fonts.Group)
+        DeleteObject(g_fonts.Group);
+    g_fonts = WindowFonts();
+}
+
+HFONT CreateSerialEditFont() {
+    return CreateTahoma(kEditFont);
+}

@@ -1,0 +1,192 @@
+#include "app/StartUp.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "app/AppState.h"
+#include "app/MainWindow.h"
+#include "app/SlotMonitor.h"
+#include "app/TokenPanel.h"
+#include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
+
+namespace {
+
+constexpr int kIconId = 113;
+constexpr int kWindowX = 400;
+constexpr int kWindowY = 200;
+const wchar_t kCkErrorCaption[] = L"PKCS#11 error";
+const wchar_t kLoadingCaption[] = L"PKCS#11 loading Failed";
+
+// Pieces of the window title, in order; the mode piece goes second.
+const wchar_t kTitleProduct[] = L"Tolvane";
+const wchar_t kTitleAdmin[] = L" Token Manager Admin";
+const wchar_t kTitlePlain[] = L" Token Manager";
+const wchar_t* const kTitleTail[] = {L" ", L"v", L"0.124", L" ", L"r", L"990722", L"_", L"1"};
+
+void ShowStartUpError(const wchar_t* text, const wchar_t* caption) {
+    MessageBoxW(nullptr, text, caption, MB_ICONERROR);
+}
+
+void InitCommonControlsForProgram() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_COOL_CLASSES};
+    InitCommonControlsEx(&controls);
+}
+
+void RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+    windowClass.hIconSm = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(kIconId), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1));
+    windowClass.lpszClassName = kMainWindowClass;
+    if (!RegisterClassExW(&windowClass))
+        ShowStartUpError(L"Window class creation failed\r\n", L"Window Class Failed");
+}
+
+// Steps 6 and 7: the number of all slots, then the slots that hold a token.
+// False when the slot count cannot be read.
+bool ReadSlotList() {
+    VendorFunctionList* api = AppState.FunctionList;
+    if (api->C_GetSlotList(CK_FALSE, nullptr, &AppState.SlotCount) != CKR_OK)
+        return false;
+    const CK_ULONG capacity =
+        AppState.SlotCount < static_cast<CK_ULONG>(kMaxSlots) ? AppState.SlotCount : kMaxSlots;
+    CK_ULONG count = capacity;
+    // A failed call leaves no usable entries, and a module that answers a
+    // larger count than it was given room for has written no more than that.
+    if (api->C_GetSlotList(CK_TRUE, AppState.SlotList, &count) != CKR_OK)
+        count = 0;
+    AppState.TokenCount = count < capacity ? count : capacity;
+    return true;
+}
+
+HWND CreateMainWindow(HINSTANCE instance, int show) {
+    const std::wstring title = ComposeWindowTitle(AppState.AdminMode);
+    const int height = AppState.AdminMode ? kAdminWindowHeight : kMainWindowHeight;
+    HWND window = CreateWindowExW(0, kMainWindowClass, title.c_str(), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                  kWindowX, kWindowY, kMainWindowWidth, height, nullptr, nullptr, instance,
+                                  nullptr);
+    if (window)
+        ShowWindow(window, show);
+    return window;
+}
+
+void SelectTokenRow(int row) {
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(AppState.TokenListView, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+// A slot ID that has a token-list row and a session-table entry.
+bool SlotHasRow(CK_SLOT_ID slot) {
+    return slot < static_cast<CK_SLOT_ID>(kMaxSlots) && slot < AppState.SlotCount;
+}
+
+// The first token of the slot list becomes the selected one.
+void SelectFirstToken(CK_SLOT_ID slot, const CK_TOKEN_INFO& info) {
+    const int row = static_cast<int>(slot);
+    FillTokenInfoPanel(slot, info);
+    SelectTokenRow(row);
+    AppState.CurrentSlot = row;
+    EnableWindow(AppState.ObjectListView, TRUE);
+    CK_SESSION_INFO session = {};
+    if (AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &session) == CKR_OK)
+        UpdateButtonsForState(session.state);
+}
+
+// Step 10 for entry `k` of the slot list.
+void OpenToken(CK_ULONG k) {
+    VendorFunctionList* api = AppState.FunctionList;
+    const CK_SLOT_ID slot = AppState.SlotList[k];
+    if (!SlotHasRow(slot))
+        return;
+    CK_TOKEN_INFO info = {};
+    CK_RV rv = api->C_GetTokenInfo(slot, &info);
+    if (rv != CKR_OK) {
+        ShowCkErrorW(rv, kCkErrorCaption, L"Can't retreive token's information\r\n");
+        return;
+    }
+    rv = api->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
+                            &AppState.SessionTable[slot]);
+    if (rv != CKR_OK) {
+        AppState.SessionTable[slot] = CK_INVALID_HANDLE;
+        ShowCkErrorW(rv, kCkErrorCaption, L"Open session failed\r\n");
+        return;
+    }
+    SetTokenRowName(info.label, static_cast<int>(slot), false);
+    SetTokenRowStatus(CKS_RW_PUBLIC_SESSION, static_cast<int>(slot));
+    if (k == 0)
+        SelectFirstToken(slot, info);
+}
+
+void FillTokenList() {
+    for (CK_ULONG i = 0; i < AppState.SlotCount; ++i)
+        SetTokenRowText(L" ", static_cast<int>(i), true);
+    for (CK_ULONG k = 0; k < AppState.TokenCount; ++k)
+        OpenToken(k);
+}
+
+}  // namespace
+
+bool IsAdminCommandLine(const char* commandLine) {
+    return commandLine && strstr(commandLine, kAdminCode) != nullptr;
+}
+
+std::wstring ComposeWindowTitle(bool adminMode) {
+    std::wstring title = kTitleProduct;
+    title += adminMode ? kTitleAdmin : kTitlePlain;
+    for (const wchar_t* piece : kTitleTail)
+        title += piece;
+    return title;
+}
+
+int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, bool startSlotMonitor) {
+    InitCommonControlsForProgram();
+    RegisterMainWindowClass(instance);
+    AppState.AdminMode = IsAdminCommandLine(commandLine);
+
+    if (LoadCryptokiModule() != kModuleLoaded) {
+        ShowStartUpError(L"Error in loading PKCS#11 module\r\n", kLoadingCaption);
+        return kExitModuleNotLoaded;
+    }
+    if (!ReadSlotList()) {
+        ShowStartUpError(L"Error in getting token slots\r\n", kLoadingCaption);
+        return kExitNoSlotCount;
+    }
+    if (!CreateMainWindow(instance, show)) {
+        // Without a window nothing could ever end the message loop.
+        ShowStartUpError(L"Window creation failed\r\n", L"Window Creation Failed");
+        return kExitNoMainWindow;
+    }
+    FillTokenList();
+    if (startSlotMonitor)
+        StartSlotMonitor();
+    return 0;
+}
+
+int RunMessageLoop() {
+    MSG message = {};
+    BOOL result;
+    while ((result = GetMessageW(&message, nullptr, 0, 0)) != 0) {
+        if (result == -1)
+            break;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+int RunStartUp(HINSTANCE instance, const char* commandLine, int show) {
+    const int exitCode = StartUpToMessageLoop(instance, commandLine, show, true);
+    if (exitCode != 0)
+        return exitCode;
+    return RunMessageLoop();
+}

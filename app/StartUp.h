@@ -1,0 +1,37 @@
+// Start-up of the program and its message loop.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Exit codes of start-up failures.
+enum StartUpExitCode {
+    kExitModuleNotLoaded = 1,   // "Error in loading PKCS#11 module"
+    kExitNoSlotCount = 2,       // "Error in getting token slots"
+    kExitNoMainWindow = 3,      // "Window creation failed"
+};
+
+// The administrator code: administrator mode when it occurs anywhere in the
+// command line.
+constexpr char kAdminCode[] = "@";
+
+constexpr int kMainWindowWidth = 682;
+constexpr int kMainWindowHeight = 490;
+constexpr int kAdminWindowHeight = 535;
+
+bool IsAdminCommandLine(const char* commandLine);
+std::wstring ComposeWindowTitle(bool adminMode);
+
+// Runs the start-up steps up to the message loop: common controls, window
+// class, mode, module, slot list, main window, one token-list row per slot,
+// one session per token, the first token selected and, when
+// `startSlotMonitor`, the slot monitor. 0 when the program is ready for
+// its message loop, otherwise the exit code (after its message box).
+int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, bool startSlotMonitor);
+
+// Runs the message loop until the quit message; returns its exit code.
+int RunMessageLoop();
+
+// The whole program: start-up, then the message loop. Returns the exit code.
+int RunStartUp(HINSTANCE instance, const char* commandLine, int show);
