@@ -9,7 +9,6 @@ void OnChangePinCommand(HWND) {}
 void OnDisplayObjectsCommand(HWND) {}
 void OnDeleteObjectsCommand(HWND) {}
 void OnImportCommand(HWND) {}
-void OnGenerateCsrCommand(HWND) {}
 void OnClearTokenCommand(HWND) {}
 void OnUnblockPinCommand(HWND) {}
 void OnChangeSoPinCommand(HWND) {}

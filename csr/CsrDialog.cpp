@@ -1,0 +1,347 @@
+// "Generate CSR": collects the request, logs in through the key-management
+// library, sets the signing mechanism and starts the CSR worker, which
+// reports back through worker notices.
+#include "csr/CsrDialog.h"
+
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include "app/AppState.h"
+#include "app/Commands.h"
+#include "app/TokenPanel.h"
+#include "cryptoki/ErrorReport.h"
+#include "csr/CsrRequest.h"
+#include "csr/CsrWorker.h"
+#include "csr/PkeLibrary.h"
+#include "objects/ObjectListSelection.h"
+#include "objects/ObjectTables.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr UINT kCsrWorkerMessage = WM_APP + 108;
+constexpr size_t kPinBufferSize = 40;  // at most 39 characters reach the library
+constexpr size_t kMinPinLength = 3;
+constexpr int kPkeNormalUser = 1;
+
+const wchar_t kNewKeyPairText[] = L"No Key ID is selected. An RSA key pair will be generated.";
+const wchar_t kWaitText[] = L"Generating CSR, Please wait...";
+
+// Every control the user can change; all are disabled while the worker runs.
+const int kInputControls[] = {
+    IDC_CSR_COUNTRY,      IDC_CSR_COMMON_NAME,       IDC_CSR_ORGANIZATION,    IDC_CSR_ORGANIZATION_UNIT,
+    IDC_CSR_SERIAL_NUMBER, IDC_CSR_GIVEN_NAME,       IDC_CSR_SURNAME,         IDC_CSR_EMAIL,
+    IDC_CSR_UPN,          IDC_CSR_URI,               IDC_CSR_DNS_NAME,        IDC_CSR_PIN,
+    IDOK,                 IDCANCEL,                  IDC_CSR_KEY_LENGTH,      IDC_CSR_DIGITAL_SIGNATURE,
+    IDC_CSR_NON_REPUDIATION, IDC_CSR_KEY_ENCIPHERMENT, IDC_CSR_CRL_SIGNING,   IDC_CSR_OFFLINE_CRL_SIGNING,
+    IDC_CSR_CLIENT_AUTH,  IDC_CSR_SERVER_AUTH,       IDC_CSR_OCSP_SIGNING,    IDC_CSR_TIME_STAMP,
+};
+
+// The key-length list, in list order.
+const struct {
+    const wchar_t* text;
+    int bits;
+} kKeyLengths[] = {{L"1024", 1024}, {L"2048", 2048}};
+constexpr int kDefaultKeyLengthIndex = 1;
+
+enum class AfterRefusal { Stay, End };
+
+struct LoginRefusal {
+    int status;
+    const wchar_t* text;
+    AfterRefusal after;
+};
+
+// What a login status other than 0 shows, and whether the dialog stays.
+const LoginRefusal kLoginRefusals[] = {
+    {CKR_PIN_INCORRECT, L"Token pin is wrong", AfterRefusal::Stay},
+    {CKR_PIN_LOCKED, L"Token pin is locked", AfterRefusal::Stay},
+    {CKR_USER_PIN_NOT_INITIALIZED, L"Token pin is not initalized", AfterRefusal::Stay},
+    {CKR_TOKEN_NOT_PRESENT, L"Token is not connected to the system", AfterRefusal::End},
+    {CKR_GENERAL_ERROR, L"General device error occured", AfterRefusal::End},
+    {CKR_DEVICE_ERROR, L"General device error occured", AfterRefusal::End},
+};
+const LoginRefusal kUnknownLoginRefusal = {0, L"An unknown error occured", AfterRefusal::End};
+
+HFONT KeyIdLabelFont = nullptr;
+HANDLE WorkerThread = nullptr;
+bool WorkerRunning = false;  // from the worker's start until its last notice
+
+void ShowCsrError(const wchar_t* text) {
+    MessageBoxW(nullptr, text, kCsrErrorCaption, MB_ICONERROR);
+}
+
+// Lets the worker finish. Messages sent to this thread are answered while
+// waiting, so a worker that still notifies the dialog is never stuck.
+void WaitForWorker() {
+    if (!WorkerThread)
+        return;
+    while (MsgWaitForMultipleObjects(1, &WorkerThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(WorkerThread);
+    WorkerThread = nullptr;
+}
+
+void EnableInputControls(HWND dialog, bool enable) {
+    for (int id : kInputControls)
+        EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
+}
+
+HWND CreateLabel(HWND dialog, int id, const wchar_t* text, int x, int y, int width, int height) {
+    return CreateWindowExW(0, L"Static", text, WS_CHILD | WS_VISIBLE, x, y, width, height, dialog,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+}
+
+int SelectedRow(HWND listView) {
+    return listView ? FirstSelectedRow(listView) : -1;
+}
+
+// The key of the selected object row, or a new key pair when the row has
+// no key ID (or no row is selected).
+void ShowSelectedKey(HWND dialog, HWND keyIdLabel) {
+    const int objectRow = SelectedRow(AppState.ObjectListView);
+    const std::string keyId = objectRow >= 0 ? KeyIdTextAt(objectRow) : std::string();
+    HWND keyLength = GetDlgItem(dialog, IDC_CSR_KEY_LENGTH);
+    if (keyId.empty()) {
+        SetWindowTextW(keyIdLabel, kNewKeyPairText);
+        EnableWindow(keyLength, TRUE);
+        return;
+    }
+    EnableWindow(keyLength, FALSE);
+    SetWindowTextW(keyIdLabel, std::wstring(keyId.begin(), keyId.end()).c_str());  // hex digits only
+    SetCsrKeyId(keyId.c_str());
+}
+
+BOOL OnInitDialog(HWND dialog) {
+    SetFocus(GetDlgItem(dialog, IDC_CSR_COUNTRY));
+    for (const auto& length : kKeyLengths)
+        SendDlgItemMessageW(dialog, IDC_CSR_KEY_LENGTH, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(length.text));
+    SendDlgItemMessageW(dialog, IDC_CSR_KEY_LENGTH, CB_SETCURSEL, kDefaultKeyLengthIndex, 0);
+    if (!KeyIdLabelFont)
+        KeyIdLabelFont = CreateFontW(16, 0, 0, 0, 500, FALSE, FALSE, FALSE, 0, 5, 15, 4, 0, L"Arial");
+    SetCsrKeyId("");
+    CsrRequest.waitLabel = nullptr;
+
+    HWND keyIdLabel = CreateLabel(dialog, kCsrKeyIdLabelId, L"", 154, 23, 340, 20);
+    SendMessageW(keyIdLabel, WM_SETFONT, reinterpret_cast<WPARAM>(KeyIdLabelFont), TRUE);
+
+    const int tokenRow = SelectedRow(AppState.TokenListView);
+    if (tokenRow < 0 || tokenRow >= kMaxSlots) {  // rows past the session table hold no token
+        MessageBoxW(nullptr, L"No token is selected. Please select a token first", L"Warning", MB_ICONWARNING);
+        EndDialog(dialog, 0);
+        return FALSE;
+    }
+    AppState.DialogSlot = tokenRow;
+    ShowSelectedKey(dialog, keyIdLabel);
+    return FALSE;
+}
+
+const LoginRefusal& RefusalFor(int status) {
+    for (const LoginRefusal& refusal : kLoginRefusals)
+        if (refusal.status == status)
+            return refusal;
+    return kUnknownLoginRefusal;
+}
+
+void OnLoginRefused(HWND dialog, int status) {
+    const LoginRefusal& refusal = RefusalFor(status);
+    ShowCsrError(refusal.text);
+    if (refusal.after == AfterRefusal::End)
+        EndDialog(dialog, 0);
+}
+
+// The text fields and the key ID, checked before anything reaches the token.
+bool ReadRequestTexts(HWND dialog) {
+    const int refusedField = ReadCsrTextFields(dialog);
+    if (refusedField != 0) {
+        wchar_t text[200];
+        FormatTextW(text, L"The entered %ls is too long. Please enter a shorter text", CsrFieldName(refusedField));
+        ShowCsrError(text);
+        SetFocus(GetDlgItem(dialog, refusedField));
+        return false;
+    }
+    if (CsrRequest.keyIdTooLong) {
+        ShowCsrError(L"The ID of the selected key is too long");
+        return false;
+    }
+    return true;
+}
+
+// Reads the PIN into `pin`; false, with the message shown, when it is too short.
+bool ReadPin(HWND dialog, char (&pin)[kPinBufferSize]) {
+    GetDlgItemTextA(dialog, IDC_CSR_PIN, pin, kPinBufferSize);
+    if (strlen(pin) >= kMinPinLength)
+        return true;
+    MessageBoxW(nullptr, L"The entered token pincode is too short. Please enter a valid pin", L"Token pincode invalid",
+                MB_ICONERROR);
+    return false;
+}
+
+// Logs in through the library; false when it refused (the refusal is handled).
+bool LogInThroughLibrary(HWND dialog, const char* pin) {
+    int status = 0;
+    pkeLogin(kPkeNormalUser, PkeSlotIndex(AppState.DialogSlot), pin, &status);
+    if (status == 0)
+        return true;
+    OnLoginRefused(dialog, status);
+    return false;
+}
+
+// No item selected (the list has an edit field) keeps the previous length.
+void ReadKeyLength(HWND dialog) {
+    const LRESULT index = SendDlgItemMessageW(dialog, IDC_CSR_KEY_LENGTH, CB_GETCURSEL, 0, 0);
+    if (index >= 0 && index < static_cast<LRESULT>(std::size(kKeyLengths)))
+        CsrRequest.keyBits = kKeyLengths[index].bits;
+}
+
+void ShowWaitLabel(HWND dialog) {
+    // A label left by an earlier attempt is used again rather than stacked.
+    if (CsrRequest.waitLabel)
+        SetWindowTextW(CsrRequest.waitLabel, kWaitText);
+    else
+        CsrRequest.waitLabel = CreateLabel(dialog, kCsrWaitLabelId, kWaitText, 105, 635, 205, 40);
+}
+
+void ShowDialogSessionState() {
+    CK_SESSION_INFO info = {};
+    const int slot = AppState.DialogSlot;
+    if (AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &info) == CKR_OK)
+        SetTokenRowStatus(info.state, slot);
+}
+
+void BackToEditing(HWND dialog) {
+    EnableInputControls(dialog, true);
+    if (CsrRequest.waitLabel)
+        SetWindowTextW(CsrRequest.waitLabel, L"");
+}
+
+void StartWorker(HWND dialog) {
+    EnableInputControls(dialog, false);
+    ShowWaitLabel(dialog);
+    ShowDialogSessionState();
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    WorkerRunning = true;
+    WorkerThread = CreateThread(nullptr, 0, csrWorker,
+                                reinterpret_cast<LPVOID>(static_cast<INT_PTR>(AppState.DialogSlot)), 0, nullptr);
+    if (WorkerThread)
+        return;
+    // No worker: the attempt ends here, with the token as it was found.
+    WorkerRunning = false;
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    ShowCsrError(L"An error occured");
+    LogOutCsrSession(AppState.DialogSlot);
+    BackToEditing(dialog);
+}
+
+void OnGenerate(HWND dialog) {
+    if (WorkerRunning)
+        return;
+    WaitForWorker();  // an earlier, failed attempt may still be unloading the library
+    ResetCsrFieldTables();
+    const int loaded = loadPkeLibrary();
+    if (loaded != kPkeLoaded) {
+        ShowCsrError(pkeLoadFailureText(loaded));
+        return;
+    }
+    if (!ReadRequestTexts(dialog))
+        return;
+
+    char pin[kPinBufferSize] = {};
+    bool loggedIn = false;
+    if (ReadPin(dialog, pin)) {
+        ReadCsrKeyUsages(dialog);
+        loggedIn = LogInThroughLibrary(dialog, pin);
+    }
+    SecureZeroMemory(pin, sizeof pin);
+    if (!loggedIn)
+        return;
+
+    ReadKeyLength(dialog);
+    unsigned int signMechBlock[3] = {};
+    int status = 0;
+    pkeSetSignMech(1, 0, 1, signMechBlock, &status);
+    if (status != 0) {
+        ShowCsrError(L"Error in Setting Sign mech");
+        LogOutCsrSession(AppState.DialogSlot);  // the next press logs in afresh
+        return;
+    }
+    StartWorker(dialog);
+}
+
+// Closing is refused while the worker runs: the worker ends the dialog.
+void OnClose(HWND dialog) {
+    if (!WorkerRunning)
+        EndDialog(dialog, 0);
+}
+
+void OnWorkerNotice(HWND dialog, WPARAM notice, LPARAM csrText) {
+    switch (notice) {
+    case kCsrGenerationOver:
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        break;
+    case kCsrBackToEditing:
+        WorkerRunning = false;
+        BackToEditing(dialog);
+        break;
+    case kCsrSaveAndEnd:
+        WorkerRunning = false;
+        SaveCsrToFile(dialog, reinterpret_cast<const char*>(csrText));
+        EndDialog(dialog, 0);
+        break;
+    case kCsrEnd:
+        WorkerRunning = false;
+        EndDialog(dialog, 0);
+        break;
+    }
+}
+
+BOOL OnSetCursor(HWND dialog) {
+    if (!AppState.Busy)
+        return FALSE;
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);  // the cursor is set: the control under it keeps it
+    return TRUE;
+}
+
+INT_PTR CALLBACK CsrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    CsrRequest.dialogWindow = dialog;
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(dialog);
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK)
+            OnGenerate(dialog);
+        else if (LOWORD(wParam) == IDCANCEL)
+            SendMessageW(dialog, WM_CLOSE, 0, 0);
+        else
+            return FALSE;
+        return TRUE;
+    case WM_CLOSE:
+        OnClose(dialog);
+        return TRUE;
+    case WM_SETCURSOR:
+        return OnSetCursor(dialog);
+    case kCsrWorkerMessage:
+        OnWorkerNotice(dialog, wParam, lParam);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+void NotifyCsrDialog(CsrWorkerNotice notice, const char* csrText) {
+    SendMessageW(CsrRequest.dialogWindow, kCsrWorkerMessage, notice, reinterpret_cast<LPARAM>(csrText));
+}
+
+void OnGenerateCsrCommand(HWND mainWindow) {
+    if (AppState.Busy)
+        return;
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CSR), mainWindow, CsrDialogProc, 0);
+    WaitForWorker();
+    CsrRequest.waitLabel = nullptr;  // destroyed with the dialog
+}
