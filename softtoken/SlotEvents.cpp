@@ -15,6 +15,11 @@ SlotEvents& SlotEvents::Get() {
     return events;
 }
 
+SlotEvents::~SlotEvents() {
+    if (watcher_.joinable())
+        watcher_.detach();
+}
+
 void SlotEvents::Start(std::shared_ptr<Store> store) {
     std::lock_guard<std::mutex> lock(mutex_);
     store_ = std::move(store);

@@ -16,6 +16,12 @@ namespace softtoken {
 class SlotEvents {
 public:
     static SlotEvents& Get();
+    // A program that never calls C_Finalize (the token manager does not)
+    // leaves the watcher running until the process ends; by then the
+    // system has ended the thread, and a joinable std::thread destroyed
+    // here would end the process through std::terminate instead of with
+    // the program's own exit code.
+    ~SlotEvents();
 
     void Start(std::shared_ptr<Store> store);
     // Ends the watcher and wakes every waiting caller.
