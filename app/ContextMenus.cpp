@@ -4,7 +4,6 @@
 #include <windowsx.h>
 
 #include "app/AppState.h"
-#include "app/Commands.h"
 #include "app/ControlIds.h"
 #include "app/TokenPanel.h"
 
@@ -88,25 +87,27 @@ bool OnContextMenu(HWND mainWindow, HWND source, LPARAM position) {
     POINT point = {GET_X_LPARAM(position), GET_Y_LPARAM(position)};
     if (point.x == -1 && point.y == -1)
         point = KeyboardMenuPoint(source);
-    const UINT flags = TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN;
-    const int command = static_cast<int>(TrackPopupMenu(menu, flags, point.x, point.y, 0, mainWindow, nullptr));
+    // The chosen entry reaches the main window as WM_COMMAND, like a button.
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, point.x, point.y, 0, mainWindow, nullptr);
     DestroyMenu(menu);
-    if (command != 0)
-        DispatchCommand(mainWindow, command);
     return true;
 }
 
 bool OnSystemMenuCommand(HWND mainWindow, WPARAM command) {
+    int id = 0;
     switch (command & 0xFFF0) {
     case kSystemMenuGenerateCsr:
-        DispatchCommand(mainWindow, kGenerateCsrCommand);
-        return true;
+        id = kGenerateCsrCommand;
+        break;
     case kSystemMenuPinPolicy:
-        if (!AppState.AdminMode)
-            return false;
-        DispatchCommand(mainWindow, kPinPolicyCommand);
-        return true;
+        id = AppState.AdminMode ? kPinPolicyCommand : 0;
+        break;
     default:
-        return false;
+        break;
     }
+    if (id == 0)
+        return false;
+    // Carried out as the command itself, through the command table.
+    SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    return true;
 }

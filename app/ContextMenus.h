@@ -23,9 +23,10 @@ void UpdateSystemMenuEntries(HWND mainWindow);
 
 // WM_CONTEXTMENU of the main window: `source` is the control clicked,
 // `position` the screen point (-1, -1 from the keyboard). Shows the
-// control's menu and runs the chosen command. False when `source` has no menu.
+// control's menu; the chosen entry comes to the main window as WM_COMMAND.
+// False when `source` has no menu.
 bool OnContextMenu(HWND mainWindow, HWND source, LPARAM position);
 
-// WM_SYSCOMMAND of the main window: runs the command of one of the added
-// entries. False for every other system command.
+// WM_SYSCOMMAND of the main window: sends the main window the command of
+// one of the added entries. False for every other system command.
 bool OnSystemMenuCommand(HWND mainWindow, WPARAM command);

@@ -148,15 +148,20 @@ std::wstring ComposeWindowTitle(bool adminMode) {
     return title;
 }
 
-int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, bool startSlotMonitor) {
+void PrepareStartUp(HINSTANCE instance, const char* commandLine) {
     InitCommonControlsForProgram();
     RegisterMainWindowClass(instance);
     AppState.AdminMode = IsAdminCommandLine(commandLine);
+}
 
-    if (LoadCryptokiModule() != kModuleLoaded) {
-        ShowStartUpError(L"Error in loading PKCS#11 module\r\n", kLoadingCaption);
-        return kExitModuleNotLoaded;
-    }
+int LoadModuleForStartUp() {
+    if (LoadCryptokiModule() == kModuleLoaded)
+        return 0;
+    ShowStartUpError(L"Error in loading PKCS#11 module\r\n", kLoadingCaption);
+    return kExitModuleNotLoaded;
+}
+
+int StartUpWithModule(HINSTANCE instance, int show, bool startSlotMonitor) {
     if (!ReadSlotList()) {
         ShowStartUpError(L"Error in getting token slots\r\n", kLoadingCaption);
         return kExitNoSlotCount;
@@ -170,6 +175,14 @@ int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, 
     if (startSlotMonitor)
         StartSlotMonitor();
     return 0;
+}
+
+int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, bool startSlotMonitor) {
+    PrepareStartUp(instance, commandLine);
+    const int loadResult = LoadModuleForStartUp();
+    if (loadResult != 0)
+        return loadResult;
+    return StartUpWithModule(instance, show, startSlotMonitor);
 }
 
 int RunMessageLoop() {

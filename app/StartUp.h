@@ -30,6 +30,15 @@ std::wstring ComposeWindowTitle(bool adminMode);
 // its message loop, otherwise the exit code (after its message box).
 int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, bool startSlotMonitor);
 
+// The same in three stages, for tests that put their own function list in
+// AppState between loading the module and reading the slots:
+// common controls, window class and mode;
+void PrepareStartUp(HINSTANCE instance, const char* commandLine);
+// the module (0, or kExitModuleNotLoaded after its box);
+int LoadModuleForStartUp();
+// the slots, the window, the rows, the sessions and the slot monitor.
+int StartUpWithModule(HINSTANCE instance, int show, bool startSlotMonitor);
+
 // Runs the message loop until the quit message; returns its exit code.
 int RunMessageLoop();
 

@@ -103,10 +103,6 @@ bool ReadFileBytes(const std::wstring& path, std::vector<unsigned char>* bytes) 
     return ok && read == bytes->size();
 }
 
-namespace {
-
-// This process's environment with `extra` entries set over it, as the
-// double-NUL-terminated block CreateProcessW takes.
 std::wstring EnvironmentBlock(const std::vector<std::wstring>& extra) {
     std::map<std::wstring, std::wstring> entries;
     wchar_t* block = GetEnvironmentStringsW();
@@ -130,8 +126,6 @@ std::wstring EnvironmentBlock(const std::vector<std::wstring>& extra) {
     result.push_back(L'\0');
     return result;
 }
-
-}  // namespace
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment,
                          DWORD timeoutMs) {

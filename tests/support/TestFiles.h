@@ -40,6 +40,10 @@ void RemoveTree(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& bytes);
 bool ReadFileBytes(const std::wstring& path, std::vector<unsigned char>* bytes);
 
+// This process's environment with `extra` entries ("NAME=value") set over
+// it, as the double-NUL-terminated block CreateProcessW takes.
+std::wstring EnvironmentBlock(const std::vector<std::wstring>& extra);
+
 struct ProcessResult {
     bool started = false;
     bool timedOut = false;
