@@ -216,6 +216,12 @@ void UiDriver::Run() {
                            (step.caption.empty() ? std::string()
                                                  : " \"" + Narrow(step.caption) + "\"") +
                            " appeared within " + std::to_string(stepTimeoutMs_) + " ms";
+                // The rest of the steps are given up and every window still
+                // open counts as unexpected: whatever the code under test
+                // shows instead is closed, and the test goes on to report
+                // instead of waiting on a dialog that nobody will close.
+                nextStep_ = steps_.size();
+                handled_.clear();
                 changed_.notify_all();
             }
         } else {
