@@ -2,7 +2,7 @@
 // session, the user's or, in an SO session, the SO's. No login of its own.
 #include <windows.h>
 
-#include "admin/AdminCommands.h"
+#include "app/Commands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
 #include "admin/SoLogin.h"

@@ -2,7 +2,7 @@
 // with C_SetPIN.
 #include <windows.h>
 
-#include "admin/AdminCommands.h"
+#include "app/Commands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
 #include "admin/SoLogin.h"

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "admin/AdminCommands.h"
+#include "app/Commands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
 #include "admin/SoLogin.h"

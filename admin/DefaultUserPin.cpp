@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "admin/AdminCommands.h"
+#include "app/Commands.h"
 #include "admin/AdminDialog.h"
 #include "admin/FixedPins.h"
 #include "admin/PinEntry.h"

@@ -2,7 +2,7 @@
 // reads "Log out", logs the token out while opening and is never shown.
 #include <windows.h>
 
-#include "admin/AdminCommands.h"
+#include "app/Commands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
 #include "app/AppState.h"
@@ -64,14 +64,14 @@ void ShowSessionState() {
 
 bool LoginButtonReadsLogOut() {
     wchar_t caption[20] = {};
-    if (AppState.MainButtons[0])
-        GetWindowTextW(AppState.MainButtons[0], caption, 20);
-    return wcscmp(caption, L"Log out") == 0;
+    if (AppState.MainButtons[kLoginButton])
+        GetWindowTextW(AppState.MainButtons[kLoginButton], caption, 20);
+    return wcscmp(caption, kLogoutCaption) == 0;
 }
 
 void LogOut(HWND dialog) {
     AppState.FunctionList->C_Logout(DialogSession());  // the caption goes back regardless
-    SetLoginCaption(L"Login");
+    SetLoginCaption(kLoginCaption);
     ShowSessionState();
     EndDialog(dialog, 0);
 }
@@ -138,7 +138,7 @@ void OnOk(HWND dialog) {
         OnLoginRefused(dialog, rv);
         return;
     }
-    SetLoginCaption(L"Log out");
+    SetLoginCaption(kLogoutCaption);
     ShowSessionState();
     EndDialog(dialog, 0);
 }

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "app/AppState.h"
+#include "app/TokenPanel.h"
 
 PinText::~PinText() {
     Wipe();
@@ -87,6 +88,6 @@ CK_SESSION_HANDLE DialogSession() {
 }
 
 void SetLoginCaption(const wchar_t* caption) {
-    if (AppState.MainButtons[0])
-        SetWindowTextW(AppState.MainButtons[0], caption);
+    if (AppState.MainButtons[kLoginButton])
+        SetWindowTextW(AppState.MainButtons[kLoginButton], caption);
 }

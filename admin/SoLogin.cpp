@@ -30,7 +30,7 @@ void ShowStateAfterLogout(CK_SESSION_HANDLE session, int slot, const SoLoginVari
     } else {
         *state = CKS_RW_PUBLIC_SESSION;
     }
-    SetLoginCaption(L"Login");
+    SetLoginCaption(kLoginCaption);
 }
 
 CK_RV LoginSo(HWND dialog, int soPinEditId, CK_SESSION_HANDLE session) {

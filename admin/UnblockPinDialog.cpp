@@ -2,7 +2,7 @@
 // unblocks a locked user PIN and gives a new token its first one.
 #include <windows.h>
 
-#include "admin/AdminCommands.h"
+#include "app/Commands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
 #include "admin/SoLogin.h"

@@ -3,16 +3,8 @@
 #include "app/Commands.h"
 #include "app/SlotMonitor.h"
 
-void OnLoginCommand(HWND) {}
-void OnDefaultUserPinCommand(HWND) {}
-void OnChangePinCommand(HWND) {}
 void OnDisplayObjectsCommand(HWND) {}
 void OnDeleteObjectsCommand(HWND) {}
-void OnImportCommand(HWND) {}
-void OnClearTokenCommand(HWND) {}
-void OnUnblockPinCommand(HWND) {}
-void OnChangeSoPinCommand(HWND) {}
-void OnPinPolicyCommand(HWND) {}
 
 // The slot monitor follows token insertion and removal; until it is in the
 // program the token list shows the tokens present at start-up.
