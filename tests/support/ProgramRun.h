@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/RemoteListView.h"
 #include "support/UiDriver.h"
 
 class ProgramRun {
@@ -53,9 +54,3 @@ private:
     std::vector<HWND> boxesAnswered_;
     std::vector<SeenWindow> boxes_;
 };
-
-// Text of a cell of a list view in another process: the item record and
-// the text buffer are placed in that process's memory.
-std::wstring RemoteListViewText(HWND list, int row, int column);
-int RemoteListViewRowCount(HWND list);
-int RemoteListViewSelectedRow(HWND list);

@@ -1,0 +1,13 @@
+#!/bin/bash
+# Builds and runs the start-up benchmark (bench/startup_bench.cpp) under
+# Wine, on an Xvfb display of its own when there is no DISPLAY.
+# Arguments go to the benchmark: --check, --runs N.
+set -euo pipefail
+source "$(dirname "$0")/../tools/common.sh"
+
+"$TM_ROOT/tools/bootstrap"
+tm_build >/dev/null
+trap tm_stop_started EXIT
+tm_start_display
+tm_start_wineserver
+wine "$TM_BUILD_DIR/bin/startup_bench.exe" "$@"

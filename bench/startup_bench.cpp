@@ -1,0 +1,176 @@
+// Start-up benchmark: how long TokenManager.exe takes from its process start
+// until its window shows four tokens, against a bare Win32 program that only
+// opens a window (bare_window.exe), both started from here, alternately,
+// under the same system. Prints the medians and their ratio. With --check
+// it exits 1 when the ratio exceeds 1.5.
+//
+// Run: bench/run_startup.sh [--check] [--runs N]
+//      (or: wine build/bin/startup_bench.exe [--check] [--runs N])
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "softtoken/SoftTokenControl.h"
+#include "support/RemoteListView.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kTokens = 4;
+constexpr double kRatioBudget = 1.5;
+constexpr DWORD kRunTimeoutMs = 30000;
+
+double Ms(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::wstring BinFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+// A store of four tokens in a new folder under the temporary folder.
+std::wstring MakeStore() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"startup_bench_" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    SoftToken_SetStorePath(folder.c_str());
+    if (SoftToken_InitStore(kTokens) != CKR_OK)
+        return L"";
+    for (CK_SLOT_ID slot = 0; slot < kTokens; ++slot) {
+        std::string label = "Bench token " + std::to_string(slot);
+        std::string serial = "B" + std::to_string(slot);
+        SoftTokenParams params = {};
+        params.label = label.c_str();
+        params.serial = serial.c_str();
+        params.userPin = "123456";
+        if (SoftToken_CreateToken(slot, &params) != CKR_OK)
+            return L"";
+    }
+    return folder;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, ARRAYSIZE(name));
+    if (processId == search->processId && IsWindowVisible(window) && wcscmp(name, search->className) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND VisibleWindow(DWORD processId, const wchar_t* className) {
+    WindowSearch search = {processId, className, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The token manager shows its tokens when every row carries a label.
+bool ShowsAllTokens(HWND window) {
+    HWND list = GetDlgItem(window, 110);
+    if (!list || RemoteListViewRowCount(list) != kTokens)
+        return false;
+    for (int row = 0; row < kTokens; ++row)
+        if (RemoteListViewText(list, row, 0).rfind(L"Bench token ", 0) != 0)
+            return false;
+    return true;
+}
+
+// Starts `program`, waits until `ready` holds for its window of class
+// `className`, then closes it. Milliseconds from the start, or -1.
+double TimeOneStart(const std::wstring& program, const wchar_t* className, bool (*ready)(HWND)) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    const Clock::time_point start = Clock::now();
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return -1;
+    double elapsed = -1;
+    HWND window = nullptr;
+    while (Ms(start, Clock::now()) < kRunTimeoutMs) {
+        window = VisibleWindow(info.dwProcessId, className);
+        if (window && (!ready || ready(window))) {
+            elapsed = Ms(start, Clock::now());
+            break;
+        }
+        if (WaitForSingleObject(info.hProcess, 1) == WAIT_OBJECT_0)
+            break;
+    }
+    if (window)
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(info.hProcess, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return elapsed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool check = false;
+    int runs = 7;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--check") == 0)
+            check = true;
+        else if (strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
+            runs = std::max(1, atoi(argv[++i]));
+    }
+    const std::wstring store = MakeStore();
+    if (store.empty()) {
+        fprintf(stderr, "cannot make the token store\n");
+        return 2;
+    }
+    // The token manager finds the store through the environment.
+    SetEnvironmentVariableW(L"TOLVANE_SOFTTOKEN_STORE", store.c_str());
+    const std::wstring bin = BinFolder();
+
+    // One start of each first, not counted: the system's caches warm up.
+    TimeOneStart(bin + L"\\bare_window.exe", L"Bare Window", nullptr);
+    TimeOneStart(bin + L"\\TokenManager.exe", L"Window Class", ShowsAllTokens);
+
+    std::vector<double> bare, manager;
+    for (int run = 0; run < runs; ++run) {
+        const double b = TimeOneStart(bin + L"\\bare_window.exe", L"Bare Window", nullptr);
+        const double m = TimeOneStart(bin + L"\\TokenManager.exe", L"Window Class", ShowsAllTokens);
+        if (b < 0 || m < 0) {
+            fprintf(stderr, "run %d: a program did not come up (bare %.1f ms, token manager %.1f ms)\n", run, b, m);
+            return 2;
+        }
+        bare.push_back(b);
+        manager.push_back(m);
+    }
+    const double bareMedian = Median(bare);
+    const double managerMedian = Median(manager);
+    const double ratio = managerMedian / bareMedian;
+    printf("start-up until the window shows %d tokens (median of %d runs)\n", kTokens, runs);
+    printf("  bare Win32 window:     %8.1f ms\n", bareMedian);
+    printf("  TokenManager.exe:      %8.1f ms\n", managerMedian);
+    printf("  ratio:                 %8.2f (aim: at most %.1f)\n", ratio, kRatioBudget);
+    return check && ratio > kRatioBudget ? 1 : 0;
+}
