@@ -22,17 +22,23 @@ BOOL OnInitDialog(HWND dialog) {
     return OpenOnSelectedToken(dialog, IDC_SOPIN_OLD);
 }
 
+struct SoLoginFailure {
+    const char* caption;
+    const char* context;
+    bool endDialog;  // a wrong PIN keeps the dialog, with the focus on the old-PIN edit
+};
+
+const SoLoginFailure kWrongSoPin = {"Wrong SO pincode", kWrongOldSoPinA, false};
+const SoLoginFailure kLockedSoPin = {"Locked SO pincode", "The SO pincode is locked.\r\n", true};
+const SoLoginFailure kOtherSoFailure = {"SO login failure", "An error occured during SO login.\r\n", true};
+
 void OnSoLoginRefused(HWND dialog, CK_RV rv) {
-    if (rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LEN_RANGE) {
+    const SoLoginFailure& failure = ChooseBySoPinRefusal(rv, kWrongSoPin, kLockedSoPin, kOtherSoFailure);
+    if (!failure.endDialog)
         SetFocus(GetDlgItem(dialog, IDC_SOPIN_OLD));
-        ShowCkErrorA(rv, "Wrong SO pincode", kWrongOldSoPinA, MB_ICONERROR);
-        return;
-    }
-    if (rv == CKR_PIN_LOCKED)
-        ShowCkErrorA(rv, "Locked SO pincode", "The SO pincode is locked.\r\n", MB_ICONERROR);
-    else
-        ShowCkErrorA(rv, "SO login failure", "An error occured during SO login.\r\n", MB_ICONERROR);
-    EndDialog(dialog, 0);
+    ShowCkErrorA(rv, failure.caption, failure.context, MB_ICONERROR);
+    if (failure.endDialog)
+        EndDialog(dialog, 0);
 }
 
 // A wrong old PIN or an out-of-range new one keeps the SO logged in and the

@@ -33,12 +33,6 @@ const InitTokenFailure kWrongSoPin = {L"Wrong pincode", L"The entered SO pincode
 const InitTokenFailure kLockedSoPin = {L"Locked pincode", L"The SO pincode is locked.\r\n", true};
 const InitTokenFailure kOtherFailure = {L"Error", L"An error occured.\r\n", true};
 
-const InitTokenFailure& FailureFor(CK_RV rv) {
-    if (rv == CKR_PIN_LEN_RANGE || rv == CKR_PIN_INCORRECT)
-        return kWrongSoPin;
-    return rv == CKR_PIN_LOCKED ? kLockedSoPin : kOtherFailure;
-}
-
 // The label's bytes followed by blanks; bytes beyond the field are dropped.
 void FillLabelField(const PinText& label, CK_UTF8CHAR (&field)[kLabelFieldSize]) {
     memset(field, ' ', kLabelFieldSize);
@@ -87,7 +81,7 @@ void ActOnInitToken(HWND dialog, CK_RV rv, CK_UTF8CHAR (&labelField)[kLabelField
         MessageBoxW(dialog, L"Token initialized successfully.\r\n", L"", MB_ICONINFORMATION);
         return;
     }
-    const InitTokenFailure& failure = FailureFor(rv);
+    const InitTokenFailure& failure = ChooseBySoPinRefusal(rv, kWrongSoPin, kLockedSoPin, kOtherFailure);
     ShowCkErrorW(rv, failure.caption, failure.context);
     if (failure.endDialog) {
         EndDialog(dialog, 0);

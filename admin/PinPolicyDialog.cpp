@@ -108,9 +108,7 @@ PinPolicy ReadPolicy(HWND dialog) {
 }
 
 void OnSoLoginRefused(HWND dialog, CK_RV rv) {
-    const SoLoginFailure& failure = rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LEN_RANGE ? kWrongSoPin
-                                    : rv == CKR_PIN_LOCKED                            ? kLockedSoPin
-                                                                                      : kOtherSoFailure;
+    const SoLoginFailure& failure = ChooseBySoPinRefusal(rv, kWrongSoPin, kLockedSoPin, kOtherSoFailure);
     if (!failure.endDialog)
         SetFocus(GetDlgItem(dialog, IDC_POLICY_SO_PIN));
     MessageBoxW(dialog, failure.text, failure.caption, MB_ICONERROR);

@@ -28,6 +28,16 @@ constexpr SoLoginVariant kPinPolicySoLogin = {false, true};
 // CKR_OK when the SO is logged in afterwards, otherwise C_Login's answer.
 CK_RV RunSoLoginStep(HWND dialog, int soPinEditId, int slot, const SoLoginVariant& variant);
 
+// The three kinds of SO PIN refusal that the dialogs tell apart: a wrong PIN
+// (CKR_PIN_INCORRECT, or CKR_PIN_LEN_RANGE for a PIN the token cannot even
+// hold), a locked PIN, and anything else. Picks the dialog's answer to `rv`.
+template <typename Answer>
+const Answer& ChooseBySoPinRefusal(CK_RV rv, const Answer& wrong, const Answer& locked, const Answer& other) {
+    if (rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LEN_RANGE)
+        return wrong;
+    return rv == CKR_PIN_LOCKED ? locked : other;
+}
+
 // The session's state; false when it cannot be read.
 bool ReadSessionState(CK_SESSION_HANDLE session, CK_STATE* state);
 

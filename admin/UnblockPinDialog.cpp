@@ -24,19 +24,13 @@ const SoLoginFailure kWrongSoPin = {L"Wrong SO pincode", L"The SO old pincode is
 const SoLoginFailure kLockedSoPin = {L"Locked SO pincode", L"The SO pincode is locked.\r\n", false};
 const SoLoginFailure kOtherSoFailure = {L"SO login failure", L"An error occured during SO login.\r\n", false};
 
-const SoLoginFailure& SoLoginFailureFor(CK_RV rv) {
-    if (rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LEN_RANGE)
-        return kWrongSoPin;
-    return rv == CKR_PIN_LOCKED ? kLockedSoPin : kOtherSoFailure;
-}
-
 BOOL OnInitDialog(HWND dialog) {
     return OpenOnSelectedToken(dialog, IDC_UNBLOCK_SO_PIN);
 }
 
 // All three refusals keep the dialog open; the SO is not logged in.
 void OnSoLoginRefused(HWND dialog, CK_RV rv) {
-    const SoLoginFailure& failure = SoLoginFailureFor(rv);
+    const SoLoginFailure& failure = ChooseBySoPinRefusal(rv, kWrongSoPin, kLockedSoPin, kOtherSoFailure);
     ShowCkErrorW(rv, failure.caption, failure.context);
     if (failure.focusSoPin)
         SetFocus(GetDlgItem(dialog, IDC_UNBLOCK_SO_PIN));

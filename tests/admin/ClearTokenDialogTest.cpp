@@ -149,4 +149,16 @@ TEST_F(ClearTokenDialogTest, LockedAndOtherFailuresCloseTheDialogAndKeepTheRowLa
     }
 }
 
+// A slot whose new session cannot be opened keeps no handle at all, not
+// the closed one, which the module may give to another session later.
+TEST_F(ClearTokenDialogTest, ASessionThatCannotBeReopenedLeavesNoStaleHandle) {
+    Fault("C_OpenSession", 1, CKR_DEVICE_ERROR);
+    AcceptWarning();
+    ui_.Then(Step(kClearDialog, {{IDC_CLEAR_SO_PIN, L"tolvane"}})).Then(Step(L""));
+    Run(kClearTokenCommand);
+
+    EXPECT_EQ(CK_INVALID_HANDLE, Session());
+    EXPECT_FALSE(TokenFlags() & CKF_USER_PIN_INITIALIZED) << "the token itself was initialised";
+}
+
 }  // namespace

@@ -4,7 +4,10 @@
 #include "CryptokiSpy.h"
 #include "res/resource.h"
 
+#include <commctrl.h>
+
 #include "app/AppState.h"
+#include "objects/ObjectListing.h"
 
 namespace {
 
@@ -219,6 +222,57 @@ TEST_F(LoginDialogTest, WithoutASelectedTokenNothingHappens) {
 
     EXPECT_TRUE(Seen().empty());
     EXPECT_TRUE(spy.Calls().empty());
+}
+
+// A character that the 8-bit conversion cannot express: the token gets an
+// empty PIN, never the part before that character.
+TEST_F(LoginDialogTest, APinTheConversionCannotExpressIsSentEmpty) {
+    AddToken(kTokenSlot, "ab");
+    Start(false);
+    CryptokiSpy spy;
+    ui_.Then(Step(kLoginDialog, {{IDC_LOGIN_PIN, L"ab\u20acd"}}))
+        .Then(Step(kLoginError))
+        .Then(Step(kLoginDialog, {}, IDCANCEL));
+    Run(kLoginCommand);
+
+    const auto logins = spy.CallsOf("C_Login");
+    ASSERT_EQ(1u, logins.size());
+    EXPECT_EQ("", logins[0].pin);
+    EXPECT_EQ(CKS_RW_PUBLIC_SESSION, SessionState());
+}
+
+// Lists the token's objects as the listing worker does; the number of rows.
+int ListObjects(MainWindowFixture& window) {
+    SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
+    if (!StartObjectListing(kTokenSlot))
+        return -1;
+    if (!window.PumpUntil([] { return !AppState.Busy; }, 10000))
+        return -1;
+    return MainWindowFixture::RowCount(AppState.ObjectListView);
+}
+
+TEST_F(LoginDialogTest, PrivateObjectsAppearInTheListingAfterLogin) {
+    AddToken(kTokenSlot);
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    char publicLabel[] = "public note", privateLabel[] = "private note";
+    CK_ATTRIBUTE publicObject[] = {{CKA_CLASS, &dataClass, sizeof dataClass},
+                                   {CKA_TOKEN, &yes, sizeof yes},
+                                   {CKA_PRIVATE, &no, sizeof no},
+                                   {CKA_LABEL, publicLabel, sizeof publicLabel - 1}};
+    CK_ATTRIBUTE privateObject[] = {{CKA_CLASS, &dataClass, sizeof dataClass},
+                                    {CKA_TOKEN, &yes, sizeof yes},
+                                    {CKA_PRIVATE, &yes, sizeof yes},
+                                    {CKA_LABEL, privateLabel, sizeof privateLabel - 1}};
+    const CK_ATTRIBUTE* templates[] = {publicObject, privateObject};
+    const CK_ULONG counts[] = {4, 4};
+    ASSERT_EQ(CKR_OK, TokenStore::Control().AddObjects(kTokenSlot, templates, counts, 2));
+    Start(false);
+    ASSERT_EQ(1, ListObjects(window_));
+
+    LoginThroughDialog(kTestUserPin);
+
+    EXPECT_EQ(2, ListObjects(window_));
 }
 
 // A worker (the object listing) uses the session: no command may log in,

@@ -4,6 +4,10 @@
 #include "CryptokiSpy.h"
 #include "res/resource.h"
 
+#include <commctrl.h>
+
+#include "app/AppState.h"
+
 namespace {
 
 const wchar_t kPolicyDialog[] = L"Set user pincode policy";
@@ -188,6 +192,22 @@ TEST_F(PinPolicyDialogTest, ALoggedInUserIsLoggedOutByTheSoLogin) {
     Run(kPinPolicyCommand);
 
     EXPECT_EQ(L"Login", LoginCaption());
+    EXPECT_EQ(CKS_RW_PUBLIC_SESSION, SessionState());
+}
+
+// OK takes the selected row again; when the token's row is no longer
+// selected the dialog closes without touching any session.
+TEST_F(PinPolicyDialogTest, OkWithoutASelectedTokenClosesTheDialog) {
+    CryptokiSpy spy;
+    ui_.Then(Step(kPolicyDialog, {{IDC_POLICY_SO_PIN, L"tolvane"}}, IDOK, [](HWND) {
+        LVITEMW item = {};
+        item.stateMask = LVIS_SELECTED;
+        SendMessageW(AppState.TokenListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(&item));
+    }));
+    Run(kPinPolicyCommand);
+
+    EXPECT_TRUE(spy.Calls().empty());
     EXPECT_EQ(CKS_RW_PUBLIC_SESSION, SessionState());
 }
 
