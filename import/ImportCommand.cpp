@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include "app/AppState.h"
+#include "app/Commands.h"
 #include "cryptoki/ErrorReport.h"
 #include "import/ImportCertificate.h"
 #include "import/PfxImportDialog.h"
@@ -35,10 +36,10 @@ int SelectedTokenRow() {
 }
 
 // The open-file dialog; false when the user cancels.
-bool ChooseImportFile(wchar_t (&path)[kPfxPathCapacity]) {
+bool ChooseImportFile(HWND owner, wchar_t (&path)[kPfxPathCapacity]) {
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = AppState.MainWindow;
+    dialog.hwndOwner = owner;
     dialog.lpstrFilter = kFileFilter;
     dialog.lpstrFile = path;
     dialog.nMaxFile = kPfxPathCapacity;
@@ -65,7 +66,7 @@ bool UserIsLoggedIn(int slot) {
 }
 
 // The file is a PFX: its dialog, for a user who is logged in.
-void HandOverToPfxImport(int slot, const wchar_t* path) {
+void HandOverToPfxImport(HWND mainWindow, int slot, const wchar_t* path) {
     if (!UserIsLoggedIn(slot)) {
         MessageBoxW(nullptr, L"To import pfx you must login first.\n\r", L"Login required", MB_ICONWARNING);
         return;
@@ -75,7 +76,7 @@ void HandOverToPfxImport(int slot, const wchar_t* path) {
     SecureZeroMemory(PfxImportState.PfxPasswordBuffer, sizeof PfxImportState.PfxPasswordBuffer);
     PfxImportState.PfxImportChain = false;
     PfxImportState.PfxKeyExtractable = false;
-    OpenPfxImportDialog(AppState.MainWindow);
+    OpenPfxImportDialog(mainWindow);
 }
 
 }  // namespace
@@ -89,9 +90,9 @@ void NotifyCertificateImported() {
                         kCertificateImportedTimeoutMs, &answer);
 }
 
-void ImportCertPfxCommand() {
+void OnImportCommand(HWND mainWindow) {
     wchar_t path[kPfxPathCapacity] = {};
-    if (!ChooseImportFile(path))
+    if (!ChooseImportFile(mainWindow, path))
         return;
     const int slot = SelectedTokenRow();
     const int result = ImportCertificate(slot, path, nullptr, nullptr);
@@ -105,7 +106,7 @@ void ImportCertPfxCommand() {
         return;
     }
     if (result == kFileIsPfx) {
-        HandOverToPfxImport(slot, path);
+        HandOverToPfxImport(mainWindow, slot, path);
         return;
     }
     NotifyCertificateImported();

@@ -9,9 +9,9 @@ constexpr UINT kCertificateImportedMessage = 458;
 // How long the message may wait for the window's program to take it.
 constexpr UINT kCertificateImportedTimeoutMs = 2000;
 
-// Lets the user pick a certificate or PFX file and imports it onto the token
-// selected in the token list. Runs on the window thread.
-void ImportCertPfxCommand();
+// The command itself is OnImportCommand (app/Commands.h): the user picks a
+// certificate or PFX file, which is imported onto the token selected in the
+// token list.
 
 // Sends kCertificateImportedMessage to the window titled "CLASS", if there
 // is one; a program that does not answer in time is left alone.

@@ -60,16 +60,16 @@ void ImportTokenTest::SetUp() {
     AppState.DialogSlot = kImportSlot;
 }
 
-void ImportTokenTest::LoginUser() {
+void TokenReader::LoginUser() {
     CK_UTF8CHAR pin[] = {'1', '2', '3', '4'};
     ASSERT_EQ(AppState.FunctionList->C_Login(Session(), CKU_USER, pin, sizeof pin), CKR_OK);
 }
 
-CK_SESSION_HANDLE ImportTokenTest::Session() {
+CK_SESSION_HANDLE TokenReader::Session() {
     return AppState.SessionTable[kImportSlot];
 }
 
-std::vector<CK_OBJECT_HANDLE> ImportTokenTest::Objects(CK_OBJECT_CLASS objectClass) {
+std::vector<CK_OBJECT_HANDLE> TokenReader::Objects(CK_OBJECT_CLASS objectClass) {
     std::vector<CK_OBJECT_HANDLE> found;
     CK_ATTRIBUTE query = {CKA_CLASS, &objectClass, sizeof objectClass};
     CK_FUNCTION_LIST* f = AppState.FunctionList;
@@ -83,7 +83,7 @@ std::vector<CK_OBJECT_HANDLE> ImportTokenTest::Objects(CK_OBJECT_CLASS objectCla
     return found;
 }
 
-Bytes ImportTokenTest::Read(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, bool* present) {
+Bytes TokenReader::Read(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, bool* present) {
     Bytes value;
     const CK_RV rv = ReadAttributeBytes(Session(), object, type, &value);
     if (present)
@@ -93,7 +93,7 @@ Bytes ImportTokenTest::Read(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, boo
     return value;
 }
 
-bool ImportTokenTest::ReadFlag(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+bool TokenReader::ReadFlag(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
     const Bytes value = Read(object, type);
     return value.size() == 1 && value[0] == CK_TRUE;
 }

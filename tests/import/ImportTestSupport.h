@@ -1,5 +1,4 @@
-// A token in slot 0 of a test store, the program's Cryptoki layer on it, and
-// readers for what an import left on the token.
+// Tokens for the import tests and readers for what an import left on them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,9 +38,9 @@ private:
     PCCERT_CONTEXT context_ = nullptr;
 };
 
-class ImportTokenTest : public testing::Test {
+// Reads what is on the token of slot 0 through AppState's session.
+class TokenReader {
 protected:
-    void SetUp() override;
     void LoginUser();
 
     // Token objects of a class, in the token's order.
@@ -50,6 +49,12 @@ protected:
     Bytes Read(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, bool* present = nullptr);
     bool ReadFlag(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
     CK_SESSION_HANDLE Session();
+};
+
+// A token in slot 0 of a test store with the program's Cryptoki layer on it.
+class ImportTokenTest : public testing::Test, public TokenReader {
+protected:
+    void SetUp() override;
 
     TokenStore store_;
 };

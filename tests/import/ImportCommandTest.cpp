@@ -1,0 +1,162 @@
+// The "Import Cert/PFX" command with its real open-file dialog: what is
+// stored, the message to the "CLASS" window, the listing, every message, and
+// the hand-over to the PFX dialog.
+#include "ImportWindowFixture.h"
+
+#include <functional>
+
+#include "app/AppState.h"
+#include "app/ControlIds.h"
+#include "cryptoki/ErrorReport.h"
+#include "import/ImportCommand.h"
+#include "import/PfxImportState.h"
+#include "resource.h"
+#include "support/TestFiles.h"
+#include "support/UiDriver.h"
+
+namespace {
+
+constexpr int kFileNameBox = 1148;  // the open-file dialog's "File name" box (cmb13)
+
+std::string Captions(const std::vector<SeenWindow>& windows) {
+    std::string captions;
+    for (const SeenWindow& window : windows)
+        captions += "[" + Narrow(window.caption) + "] ";
+    return captions;
+}
+
+class ImportCommandTest : public ImportWindowTest {
+protected:
+    // Runs the command choosing `path`, with `more` steps after the
+    // open-file dialog. The steps must all run; nothing else may appear.
+    std::vector<SeenWindow> RunCommand(const std::wstring& path, std::vector<DialogStep> more = {}) {
+        UiDriver driver;
+        driver.Fill(L"Open", {{kFileNameBox, path}}, IDOK);
+        for (DialogStep& step : more)
+            driver.Then(std::move(step));
+        window_.Click(kImportCommand);
+        std::string why;
+        EXPECT_TRUE(driver.WaitDone(&why)) << why;
+        EXPECT_EQ(Captions(driver.Unexpected()), "");
+        return driver.Seen();
+    }
+};
+
+TEST_F(ImportCommandTest, CertificateIsStoredAnnouncedAndListed) {
+    ClassWindow classWindow;
+    AddMarkerRow();
+    RunCommand(FixturePath(L"cn_simple.pem"));
+    EXPECT_EQ(classWindow.Received(), 1);
+    EXPECT_EQ(classWindow.Others(), 0);
+    ASSERT_TRUE(WaitForListing());
+    EXPECT_EQ(ObjectRows(), 1) << "the list emptied, then the one certificate listed";
+    EXPECT_EQ(Objects(CKO_CERTIFICATE).size(), 1u);
+
+    // The same file again: a second object, a second message.
+    RunCommand(FixturePath(L"cn_simple.pem"));
+    ASSERT_TRUE(WaitForListing());
+    EXPECT_EQ(ObjectRows(), 2);
+    EXPECT_EQ(classWindow.Received(), 2);
+}
+
+TEST_F(ImportCommandTest, CancelledFileChoiceDoesNothing) {
+    ClassWindow classWindow;
+    AddMarkerRow();
+    UiDriver driver;
+    driver.Fill(L"Open", {}, IDCANCEL);
+    window_.Click(kImportCommand);
+    ASSERT_TRUE(driver.WaitDone());
+    EXPECT_EQ(classWindow.Received(), 0);
+    EXPECT_EQ(ObjectRows(), 1);
+    EXPECT_FALSE(AppState.Busy);
+}
+
+TEST_F(ImportCommandTest, RefusalsAndFailuresHaveTheirMessages) {
+    const std::function<void()> nothing = [] {};
+    const struct {
+        const char* what;
+        const wchar_t* file;
+        std::function<void()> prepare;
+        const wchar_t* caption;
+        std::wstring text;
+    } rows[] = {
+        {"text file", L"imp_text.txt", nothing, L"Invalid file", L"This is not a valid certificate or pfx file.\n\r"},
+        {"PEM private key", L"cn_simple.key", nothing, L"Invalid file",
+         L"This is not a valid certificate or pfx file.\n\r"},
+        {"PFX, logged out", L"imp_modern.pfx", nothing, L"Login required", L"To import pfx you must login first.\n\r"},
+        {"PFX, security officer", L"imp_modern.pfx",
+         [this] {
+             CK_UTF8CHAR so[] = {'t', 'o', 'l', 'v', 'a', 'n', 'e'};
+             ASSERT_EQ(AppState.FunctionList->C_Login(Session(), CKU_SO, so, sizeof so), CKR_OK);
+         },
+         L"Login required", L"To import pfx you must login first.\n\r"},
+        {"full token", L"cn_simple.der",
+         [] { ASSERT_EQ(TokenStore::Control().SetCapacity(kImportSlot, 300), CKR_OK); }, L"Device memory",
+         ComposeCkErrorW(CKR_DEVICE_MEMORY, L"Insuffiecient device memory to store certificate.\n\r")},
+        {"general error", L"cn_simple.der",
+         [] { TokenStore::Control().SetFault("C_CreateObject", 1, CKR_GENERAL_ERROR); }, L"General error",
+         ComposeCkErrorW(CKR_GENERAL_ERROR, L"General error occured.\n\r")},
+        {"bad arguments", L"cn_simple.der",
+         [] { TokenStore::Control().SetFault("C_CreateObject", 1, CKR_ARGUMENTS_BAD); }, L"Certificate error",
+         ComposeCkErrorW(CKR_ARGUMENTS_BAD, L"Out of range argument supplied.\n\r")},
+        // Any other code: "General error" without detail.
+        {"session gone", L"cn_simple.der",
+         [] { TokenStore::Control().SetFault("C_CreateObject", 1, CKR_SESSION_HANDLE_INVALID); }, L"General error",
+         ComposeCkErrorW(CKR_SESSION_HANDLE_INVALID, L"")},
+    };
+    ClassWindow classWindow;
+    AddMarkerRow();
+    for (const auto& row : rows) {
+        row.prepare();
+        DialogStep box;
+        box.caption = row.caption;
+        box.button = IDOK;
+        const std::vector<SeenWindow> seen = RunCommand(FixturePath(row.file), {box});
+        ASSERT_EQ(seen.size(), 2u) << row.what;
+        EXPECT_EQ(seen[1].text, row.text) << row.what;
+        EXPECT_EQ(seen[1].owner, nullptr) << row.what << ": a box without owner";
+        AppState.FunctionList->C_Logout(Session());
+        TokenStore::Control().ClearFaults();
+        TokenStore::Control().SetCapacity(kImportSlot, 65536);
+    }
+    EXPECT_EQ(classWindow.Received(), 0) << "only a stored or attempted certificate is announced";
+    EXPECT_EQ(ObjectRows(), 1) << "the object list is not rebuilt";
+    EXPECT_TRUE(Objects(CKO_CERTIFICATE).empty());
+}
+
+TEST_F(ImportCommandTest, PfxOfLoggedInUserOpensItsDialogWithClearedOptions) {
+    LoginUser();
+    // What a previous import left behind.
+    PfxImportState.PfxImportChain = true;
+    PfxImportState.PfxKeyExtractable = true;
+    wcscpy(PfxImportState.PfxPasswordBuffer, L"old password");
+    AppState.DialogSlot = -1;
+    const std::wstring path = FixturePath(L"imp_modern.pfx");
+    DialogStep dialog;
+    dialog.caption = L"Import pfx properties";
+    dialog.inspect = [&path](HWND window) {
+        EXPECT_EQ(std::wstring(PfxImportState.PfxFilePath), path);
+        EXPECT_EQ(PfxImportState.PfxPasswordBuffer[0], L'\0');
+        EXPECT_FALSE(PfxImportState.PfxImportChain);
+        EXPECT_FALSE(PfxImportState.PfxKeyExtractable);
+        EXPECT_EQ(AppState.DialogSlot, kImportSlot);
+        EXPECT_EQ(GetWindow(window, GW_OWNER), AppState.MainWindow);
+        EXPECT_EQ(IsDlgButtonChecked(window, IDC_PFX_IMPORT_CHAIN), static_cast<UINT>(BST_UNCHECKED));
+        EXPECT_EQ(IsDlgButtonChecked(window, IDC_PFX_KEY_EXTRACTABLE), static_cast<UINT>(BST_UNCHECKED));
+    };
+    dialog.button = IDCANCEL;
+    RunCommand(path, {dialog});
+    EXPECT_EQ(ObjectRows(), 0);
+    EXPECT_EQ(Objects(CKO_CERTIFICATE).size(), 0u);
+}
+
+TEST_F(ImportCommandTest, HungClassWindowDoesNotHoldTheImport) {
+    ClassWindow hung(true);
+    const ULONGLONG start = GetTickCount64();
+    NotifyCertificateImported();
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_LT(elapsed, kCertificateImportedTimeoutMs + 1000u);
+    EXPECT_EQ(hung.Received(), 0);
+}
+
+}  // namespace
