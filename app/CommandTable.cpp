@@ -2,6 +2,8 @@
 
 #include "app/ControlIds.h"
 #include "objects/CertificateExport.h"
+#include "objects/ObjectDeletion.h"
+#include "objects/ObjectListing.h"
 
 namespace {
 
@@ -41,4 +43,12 @@ bool DispatchCommand(HWND mainWindow, int id) {
 
 void OnExportCertificateCommand(HWND) {
     ExportCertificateCommand();
+}
+
+void OnDisplayObjectsCommand(HWND) {
+    DisplayObjectsCommand();
+}
+
+void OnDeleteObjectsCommand(HWND) {
+    DeleteObjectsCommand();
 }

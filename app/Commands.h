@@ -1,8 +1,6 @@
 // The main window's commands, one handler each, dispatched by the command
 // table (CommandTable.cpp). Every handler runs on the window thread; the
-// dialogs it opens are owned by `mainWindow`. A feature that is not in the
-// program yet has a handler that does nothing (PendingCommands.cpp) until
-// the feature's own handler replaces it.
+// dialogs it opens are owned by `mainWindow`.
 #pragma once
 
 #include <windows.h>

@@ -46,10 +46,13 @@ void OnTokenSelectionChanged() {
     CK_SESSION_INFO session = {};
     if (AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[row], &session) == CKR_OK)
         UpdateButtonsForState(session.state);
-    EnableWindow(AppState.ObjectListView, TRUE);
+    if (!AppState.Busy)
+        EnableWindow(AppState.ObjectListView, TRUE);
 }
 
 void ApplyExportButtonRule() {
+    if (AppState.Busy)
+        return;
     const bool certificate = IsCertificateRow(FirstSelectedRow(AppState.ObjectListView));
     EnableWindow(AppState.MainButtons[kExportButton], certificate ? TRUE : FALSE);
 }
