@@ -87,8 +87,9 @@ TEST_F(PkeTest, SetCryptokiRefusals) {
     for (const LinkCase& c : kLinkCases) {
         pke_.Unload();
         ASSERT_TRUE(pke_.Load());
-        if (c.initialised)
+        if (c.initialised) {
             ASSERT_EQ(pke_.InitPke(), 0);
+        }
         EXPECT_EQ(pke_.SetCryptoki(c.module, c.configuration), c.status) << (c.module ? c.module : "(null)");
         EXPECT_EQ(pke_.Login(0, kTestUserPin), c.initialised ? 512 : 511) << "nothing was linked";
     }
