@@ -314,10 +314,12 @@ TEST_F(CsrTest, RequestNeedsLoginAndSigningSetUp) {
         ASSERT_TRUE(pke_.Load());
         ASSERT_EQ(pke_.InitPke(), 0);
         ASSERT_EQ(pke_.SetCryptoki(), 0);
-        if (c.login)
+        if (c.login) {
             ASSERT_EQ(pke_.Login(0, kTestUserPin), 0);
-        if (c.signMech)
+        }
+        if (c.signMech) {
             ASSERT_EQ(pke_.SetSignMech(), 0);
+        }
         CsrInput input;
         input.subject = {{1, "Too early"}};
         EXPECT_EQ(Generate(input).status, c.status) << c.what;
