@@ -39,6 +39,17 @@ std::wstring AskSavePath(const std::wstring& name, bool* invalidName) {
     return std::wstring();
 }
 
+// True when `name` can be a file name: not empty, and none of the characters
+// that Windows refuses in names (control characters and <>:"/\|?*).
+bool IsUsableFileName(const std::wstring& name) {
+    if (name.empty())
+        return false;
+    for (wchar_t c : name)
+        if (c < 0x20 || wcschr(L"<>:\"/\\|?*", c))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 int SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path) {
@@ -57,13 +68,17 @@ std::wstring DefaultExportFileName(CK_OBJECT_HANDLE handle, int slot) {
     if (rv != CKR_OK || attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION ||
         attribute.ulValueLen == 0 || attribute.ulValueLen > sizeof label)
         return kFallbackFileName;
-    return LabelText(label, attribute.ulValueLen);
+    // Checked here as well as by the dialog: not every save dialog refuses
+    // such a name on opening (Wine's puts it in the name box as it is).
+    const std::wstring name = LabelText(label, attribute.ulValueLen);
+    return IsUsableFileName(name) ? name : kFallbackFileName;
 }
 
 void ExportCertificateCommand() {
     const int row = FirstSelectedRow(AppState.ObjectListView);
     const int slot = FirstSelectedRow(AppState.TokenListView);
-    if (slot < 0 || slot >= kMaxSlots || !IsCertificateRow(row))
+    // Nothing happens while a worker holds the session.
+    if (AppState.Busy || slot < 0 || slot >= kMaxSlots || !IsCertificateRow(row))
         return;
     const CK_OBJECT_HANDLE handle = ObjectHandleAt(row);
     if (handle == 0) {

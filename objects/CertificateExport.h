@@ -10,7 +10,7 @@
 int SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path);
 
 // The file name the save dialog proposes: the object's label, or
-// "Exported Certificate" when it has none.
+// "Exported Certificate" when it has none or it cannot be a file name.
 std::wstring DefaultExportFileName(CK_OBJECT_HANDLE handle, int slot);
 
 // The "Export certificate" command.

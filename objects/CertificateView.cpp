@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <new>
 #include <vector>
 
 #include "app/AppState.h"
@@ -28,25 +27,19 @@ int ShowCertificate(int slot, int row) {
     const CK_OBJECT_HANDLE handle = ObjectHandleAt(row);
 
     wchar_t folder[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH)
+    const DWORD folderLength = GetTempPathW(MAX_PATH + 1, folder);
+    if (folderLength == 0 || folderLength > MAX_PATH)
         return 1;
 
-    const CK_SESSION_HANDLE session = AppState.SessionTable[slot];
-    CK_ATTRIBUTE attribute = {CKA_VALUE, nullptr, 0};
-    CK_RV rv = AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1);
+    CK_ULONG length = 0;
+    const CK_RV rv = QueryCertificateValueLength(slot, handle, &length);
     if (rv != CKR_OK)
         return static_cast<int>(10 + rv);
     std::vector<unsigned char> value;
-    try {
-        value.assign(attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION ? 0 : attribute.ulValueLen, 0);
-    } catch (const std::bad_alloc&) {
+    if (!AllocateCertificateValue(length, &value))
         return 3;
-    }
-    attribute.pValue = value.data();
-    if (AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1) != CKR_OK)
+    if (ReadCertificateValueInto(slot, handle, &value) != CKR_OK)
         return 4;
-    value.resize(attribute.ulValueLen <= value.size() ? attribute.ulValueLen : value.size());
 
     const std::wstring path = ViewerFilePath(folder, number);
     if (!WriteWholeFile(path, value))

@@ -24,6 +24,22 @@ void ReportRefusedObject(CK_OBJECT_HANDLE handle, CK_RV rv) {
     MessageBoxA(nullptr, text, "Object deletion problem", MB_ICONWARNING);
 }
 
+// The request for `rows` of the object list; null when there is no memory.
+DeletionRequest* NewDeletionRequest(int slot, const std::vector<int>& rows) {
+    std::unique_ptr<DeletionRequest> request(new (std::nothrow) DeletionRequest);
+    if (!request)
+        return nullptr;
+    request->slot = slot;
+    try {
+        request->handles.reserve(rows.size());
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    for (int row : rows)
+        request->handles.push_back(ObjectHandleAt(row));
+    return request.release();
+}
+
 }  // namespace
 
 DWORD WINAPI DeleteObjectsThread(LPVOID parameter) {
@@ -63,14 +79,13 @@ void DeleteObjectsCommand() {
                     L"Remove object", MB_YESNO | MB_ICONWARNING) != IDYES)
         return;
 
-    auto* request = new (std::nothrow) DeletionRequest;
+    // The handles are taken here, before the worker starts: the selection
+    // may change once the window thread goes back to its messages.
+    DeletionRequest* request = NewDeletionRequest(slot, rows);
     if (!request) {
         MessageBoxW(nullptr, L"Error in allocating memory", L"", MB_ICONERROR);
         return;
     }
-    request->slot = slot;
-    for (int row : rows)
-        request->handles.push_back(ObjectHandleAt(row));
 
     SetSessionControlsEnabled(false);
     AppState.Busy = true;
