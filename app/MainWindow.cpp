@@ -6,6 +6,7 @@
 #include "app/Commands.h"
 #include "app/ContextMenus.h"
 #include "app/ControlIds.h"
+#include "app/KeyboardUse.h"
 #include "app/MainWindowControls.h"
 #include "app/SerialEdit.h"
 #include "app/TokenSelection.h"
@@ -38,6 +39,8 @@ LRESULT OnNotify(const NMHDR& header) {
             ApplyExportButtonRule();
         else if (header.code == NM_DBLCLK)
             ShowSelectedCertificate();
+        else if (header.code == LVN_KEYDOWN)
+            OnObjectListKey(AppState.MainWindow, reinterpret_cast<const NMLVKEYDOWN&>(header));
         break;
     default:
         break;
@@ -76,7 +79,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             return TRUE;
         break;
     case WM_COMMAND:
-        DispatchCommand(window, LOWORD(wParam));
+        if (LOWORD(wParam) == IDOK)
+            OnMainWindowEnter(window);
+        else if (LOWORD(wParam) == IDCANCEL)
+            OnMainWindowEscape(window);
+        else
+            DispatchCommand(window, LOWORD(wParam));
         return 0;
     case WM_NOTIFY:
         return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));

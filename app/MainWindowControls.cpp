@@ -61,17 +61,21 @@ struct ControlSpec {
     int X, Y, Width, Height, Id;
 };
 
-const DWORD kGroupStyle = WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_GROUPBOX;
+// No tab stop: a group box cannot do anything with the focus, and the
+// keyboard user would land on it on the way between lists and buttons.
+const DWORD kGroupStyle = WS_CHILD | WS_VISIBLE | WS_GROUP | BS_GROUPBOX;
 
+// The lists are tab stops as well as the buttons, so that the window can be
+// used from the keyboard alone.
 const ControlSpec kTokenListSpec = {
     WC_LISTVIEWW, L"",
-    WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_EDITLABELS,
+    WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_EDITLABELS,
     20, 32, 260, 105, kTokenListId};
 const ControlSpec kTokenInfoSpec = {
-    WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_EDITLABELS | LVS_NOCOLUMNHEADER,
+    WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_EDITLABELS | LVS_NOCOLUMNHEADER,
     300, 32, 210, 105, kTokenInfoId};
 const ControlSpec kObjectListSpec = {
-    WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_EDITLABELS,
+    WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_EDITLABELS,
     20, 200, 633, 240, kObjectListId};
 const ControlSpec kTokenGroupSpec = {
     L"BUTTON", L"Token Management && Authentication ", kGroupStyle, 15, 15, 643, 130, kTokenGroupId};
@@ -132,7 +136,9 @@ void CreateButtons(HWND parent, HINSTANCE instance, const UiRecord* table, int c
     for (int i = 0; i < count; ++i) {
         const UiRecord& record = table[i];
         UiText text = WidenUiText(record);
-        handles[i] = CreateWindowExW(0, L"BUTTON", text.Chars, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_USERBUTTON,
+        // The sizeless buttons only carry a state: Tab must not land on them.
+        const DWORD tabStop = record.Width > 0 ? WS_TABSTOP : 0;
+        handles[i] = CreateWindowExW(0, L"BUTTON", text.Chars, WS_CHILD | WS_VISIBLE | tabStop | BS_USERBUTTON,
                                      record.X, record.Y, record.Width, record.Height, parent,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(record.Id)), instance, nullptr);
         EnableWindow(handles[i], FALSE);

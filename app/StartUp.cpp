@@ -6,6 +6,7 @@
 
 #include "app/AppState.h"
 #include "app/MainWindow.h"
+#include "app/KeyboardUse.h"
 #include "app/SlotMonitor.h"
 #include "app/TokenPanel.h"
 #include "cryptoki/ErrorReport.h"
@@ -191,6 +192,8 @@ int RunMessageLoop() {
     while ((result = GetMessageW(&message, nullptr, 0, 0)) != 0) {
         if (result == -1)
             break;
+        if (HandleMainWindowKey(&message))
+            continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/AppState.h"
+#include "app/KeyboardUse.h"
 #include "app/MainWindow.h"
 #include "app/StartUp.h"
 
@@ -53,6 +54,9 @@ void MainWindowFixture::Pump() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT)
+            continue;
+        // The keys the program's own loop takes for the main window.
+        if (HandleMainWindowKey(&message))
             continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
