@@ -97,7 +97,9 @@ void OnTokenInserted(CK_SLOT_ID slot, CK_TOKEN_INFO* info) {
     }
     ApplySessionState(slot, &sessionInfo);
     SetTokenRowStatus(sessionInfo.state, static_cast<int>(slot));
-    EnableWindow(AppState.ObjectListView, TRUE);
+    // A deletion worker keeps the object list disabled until it ends.
+    if (!AppState.Busy)
+        EnableWindow(AppState.ObjectListView, TRUE);
 }
 
 // Waits for the next event; 0 with the slot, or the thread's result.

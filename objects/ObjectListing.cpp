@@ -31,7 +31,11 @@ void SetSessionControlsEnabled(bool enabled) {
     EnableWindow(AppState.TokenListView, enabled);
 }
 
-void RestoreButtonsFromSession(int slot) {
+void RestoreButtonsFromSession(int workerSlot) {
+    // The slot monitor may have selected another token while the worker ran
+    // (its own button update was held back then): the buttons follow the
+    // token the user now sees, and stay disabled when none is selected.
+    const int slot = AppState.TokenListView ? SelectedTokenRow() : workerSlot;
     CK_SESSION_INFO info = {};
     if (slot >= 0 && slot < kMaxSlots &&
         AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &info) == CKR_OK)
@@ -72,6 +76,10 @@ bool StartObjectListing(int slot) {
 }
 
 void DisplayObjectsCommand() {
+    // A listing or deletion still runs: its rows stay and no second search
+    // starts on the same session.
+    if (AppState.Busy)
+        return;
     SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
     const int slot = SelectedTokenRow();
     if (slot < 0 || slot >= kMaxSlots)

@@ -20,5 +20,7 @@ void DisplayObjectsCommand();
 // Enables or disables the main and administrator buttons and the token list.
 void SetSessionControlsEnabled(bool enabled);
 
-// Applies the session state of `slot` to the buttons when it can be read.
-void RestoreButtonsFromSession(int slot);
+// After a worker on `workerSlot` ends: applies the session state of the
+// token selected now (normally the worker's own) to the buttons when it can
+// be read. With no token selected the buttons stay disabled.
+void RestoreButtonsFromSession(int workerSlot);

@@ -29,7 +29,9 @@ CK_RV ReadKeyAttributes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle, Obje
     CK_RV rv = GetAttributes(session, handle, idTemplate, 3);
     o->idRead = true;
     o->idLength = idTemplate[0].ulValueLen;
-    if (rv != CKR_OK || !IsAvailable(o->idLength))
+    // A certificate has no key size to read (its key type stays at 0, which
+    // is also CKK_RSA's value).
+    if (rv != CKR_OK || !IsAvailable(o->idLength) || !IsKey(o->objectClass))
         return rv;
     if (o->keyType == CKK_RSA) {
         CK_ATTRIBUTE bits = {CKA_MODULUS_BITS, &o->modulusBits, sizeof o->modulusBits};

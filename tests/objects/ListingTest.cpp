@@ -208,9 +208,30 @@ TEST_F(ListingTest, FailingSearchIsReportedAndEndsTheListing) {
     EXPECT_EQ(ui.Seen()[0].caption, L"Find object error");
     EXPECT_EQ(ui.Seen()[0].text, L"An error occured due to CKR_DEVICE_ERROR 0x30\r\n");
     EXPECT_EQ(Rows(), 1) << "the row found before the failure stays";
-    // The search was ended: a new one can start.
+    // The search was ended: a new one can start (on an emptied list, as
+    // every caller starts one).
+    SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
     EXPECT_EQ(ListTokenObjects(0), 0);
-    EXPECT_EQ(Rows(), 3);
+    EXPECT_EQ(Rows(), 2);
+}
+
+// A row that cannot stand at its own index (the list holds other rows) is
+// never shown: export, view and delete would take another row's object.
+TEST_F(ListingTest, RowsThatCannotLandAtTheirIndexEndTheListing) {
+    Add({Attr(CKA_CLASS, kData), Attr(CKA_TOKEN, kTrue), Attr(CKA_LABEL, "one", 3)});
+    LVITEMW stray = {};
+    stray.mask = LVIF_TEXT;
+    stray.pszText = const_cast<wchar_t*>(L"stray");
+    SendMessageW(AppState.ObjectListView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&stray));
+    EXPECT_EQ(ListTokenObjects(0), 0);
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(CellText(AppState.ObjectListView, 0, 0, 20), L"stray");
+    EXPECT_EQ(ObjectRowCount(), 0) << "the tables describe no row";
+    // The search was ended all the same.
+    SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
+    EXPECT_EQ(ListTokenObjects(0), 0);
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(Row(0)[4], L"one");
 }
 
 TEST_F(ListingTest, FailingAttributeReadKeepsTheRowsShown) {

@@ -1,0 +1,259 @@
+// Benchmark of "Display objects": a software token holding 1,000 objects of
+// every kind the list shows (certificates, RSA and EC key pairs, AES keys,
+// data objects) is listed by the program's own listing worker
+// (StartObjectListing, ObjectListThread, ListTokenObjects) into a list
+// view, with this thread carrying out the worker's messages as the window
+// thread does. Every Cryptoki call is counted on the way.
+//
+// Prints the median, minimum and maximum time of a listing, objects per
+// second, the calls per object of the whole listing, and the calls per
+// object for each kind of object on a token holding only that kind (the
+// largest of these is the most one object costs).
+//
+// Run: wine build/bin/listing_bench.exe [--runs N] [--objects N] [--check]
+// --check exits 1 when the median exceeds 2 s or an object needs more than
+// 6 Cryptoki calls.
+#include <windows.h>
+#include <commctrl.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
+#include "objects/ObjectListing.h"
+#include "softtoken/SoftTokenControl.h"
+#include "support/CallCounter.h"
+#include "support/ObjectTemplates.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr char kPin[] = "123456";
+constexpr double kLimitMs = 2000;
+constexpr double kCallLimit = 6;
+
+struct Kind {
+    const char* name;
+    std::function<ObjectTemplate(int)> make;
+};
+
+std::vector<unsigned char> Bytes(size_t count, unsigned char value) {
+    return std::vector<unsigned char>(count, value);
+}
+
+std::string Id(int n) {
+    const std::string digits = std::to_string(n);
+    return std::string(20 - std::min<size_t>(20, digits.size()), '\x01') + digits;  // 20 bytes
+}
+
+ObjectTemplate RsaPublic(int n) {
+    std::vector<unsigned char> modulus = Bytes(256, 0xA5);
+    modulus[0] = 0xC3;
+    ObjectTemplate object = ObjectTemplate::TokenObject(CKO_PUBLIC_KEY);
+    object.Ulong(CKA_KEY_TYPE, CKK_RSA).Bytes(CKA_LABEL, "rsa public " + std::to_string(n)).Bytes(CKA_ID, Id(n))
+        .Bytes(CKA_MODULUS, modulus).Bytes(CKA_PUBLIC_EXPONENT, std::vector<unsigned char>{1, 0, 1});
+    return object;
+}
+
+ObjectTemplate RsaPrivate(int n) {
+    ObjectTemplate object = ObjectTemplate::TokenObject(CKO_PRIVATE_KEY);
+    object.Ulong(CKA_KEY_TYPE, CKK_RSA).Bytes(CKA_LABEL, "rsa private " + std::to_string(n)).Bytes(CKA_ID, Id(n))
+        .Bytes(CKA_MODULUS, Bytes(256, 0xA5)).Bytes(CKA_PRIVATE_EXPONENT, Bytes(256, 0x3C));
+    return object;
+}
+
+std::vector<Kind> Kinds(const std::vector<unsigned char>& certificate) {
+    return {
+        {"certificate", [certificate](int n) {
+             return ObjectTemplate::Certificate(certificate, "certificate " + std::to_string(n)).Bytes(CKA_ID, Id(n));
+         }},
+        {"RSA public key", RsaPublic},
+        {"RSA private key", RsaPrivate},
+        {"EC public key", [](int n) { return ObjectTemplate::EcPublicKey("ec public " + std::to_string(n)).Bytes(CKA_ID, Id(n)); }},
+        {"EC private key", [](int n) { return ObjectTemplate::EcPrivateKey("ec private " + std::to_string(n)).Bytes(CKA_ID, Id(n)); }},
+        {"AES key", [](int n) { return ObjectTemplate::AesKey("aes " + std::to_string(n), 32); }},
+        {"data object", [](int n) { return ObjectTemplate::Data("data " + std::to_string(n)); }},
+    };
+}
+
+std::wstring ExeFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+// A new token in `slot` holding `objects`, its session logged in as the user.
+bool PrepareToken(CK_SLOT_ID slot, const std::vector<ObjectTemplate>& objects) {
+    SoftTokenParams params = {};
+    params.label = "Listing bench";
+    params.serial = "LISTBENCH";
+    params.userPin = kPin;
+    params.capacity = 16 * 1024 * 1024;
+    if (SoftToken_CreateToken(slot, &params) != CKR_OK)
+        return false;
+    for (size_t first = 0; first < objects.size(); first += 100) {
+        const std::vector<ObjectTemplate> part(objects.begin() + first,
+                                               objects.begin() + std::min(objects.size(), first + 100));
+        if (AddTokenObjectsWith(SoftToken_AddObjects, slot, part) != CKR_OK)
+            return false;
+    }
+    CK_FUNCTION_LIST* f = AppState.FunctionList;
+    CK_SESSION_HANDLE& session = AppState.SessionTable[slot];
+    return f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) == CKR_OK &&
+           f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(kPin)), 6) == CKR_OK;
+}
+
+// A hidden window with a report list view of the object list's 8 columns.
+HWND CreateObjectList() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    HWND frame = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 800, 400, nullptr, nullptr, nullptr, nullptr);
+    HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT, 0, 0, 800, 400, frame, nullptr,
+                                nullptr, nullptr);
+    for (int i = 0; i < 8; ++i) {
+        LVCOLUMNW column = {};
+        column.mask = LVCF_WIDTH;
+        column.cx = 80;
+        SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+    }
+    return list;
+}
+
+// One listing of `slot` by the program's worker; the time in ms and the
+// number of rows, or -1 when it did not start.
+double ListOnce(int slot, int* rows) {
+    SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
+    const Clock::time_point start = Clock::now();
+    if (!StartObjectListing(slot))
+        return -1;
+    // The program's message loop: GetMessage carries out the worker's
+    // messages as they come; a timer lets it look at Busy now and then.
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, nullptr);
+    MSG message;
+    while (AppState.Busy && GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
+    KillTimer(nullptr, timer);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    *rows = static_cast<int>(SendMessageW(AppState.ObjectListView, LVM_GETITEMCOUNT, 0, 0));
+    return ms;
+}
+
+// Calls per object of the search itself (C_FindObjects and the attribute
+// reads): the calls before and after the search are the listing's, not an
+// object's.
+double CallsPerObject(const CallCounter& calls, int objects) {
+    return static_cast<double>(calls.Count("C_FindObjects") + calls.Count("C_GetAttributeValue")) / objects;
+}
+
+void RemoveStore(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 5;
+    int objectCount = 1000;
+    bool check = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--runs" && i + 1 < argc)
+            runs = std::max(1, atoi(argv[++i]));
+        else if (option == "--objects" && i + 1 < argc)
+            objectCount = std::max(1, atoi(argv[++i]));
+        else if (option == "--check")
+            check = true;
+    }
+
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring store = std::wstring(temp) + L"listing-bench-" + std::to_wstring(GetCurrentProcessId());
+    SoftToken_SetStorePath(store.c_str());
+    const std::vector<unsigned char> certificate =
+        CertificateWithCommonName(L"Listing Bench Certificate Holder", CERT_RDN_UTF8_STRING);
+    if (SoftToken_InitStore(2) != CKR_OK || certificate.empty() ||
+        LoadCryptokiModuleFrom((ExeFolder() + L"\\tolvane11.dll").c_str()) != kModuleLoaded) {
+        fprintf(stderr, "could not prepare the store\n");
+        return 2;
+    }
+    AppState.ObjectListView = CreateObjectList();
+
+    // The mixed token: the kinds in turn, data objects filling up.
+    const std::vector<Kind> kinds = Kinds(certificate);
+    std::vector<ObjectTemplate> mixed;
+    for (int n = 0; n < objectCount; ++n)
+        mixed.push_back(kinds[static_cast<size_t>(n) % kinds.size()].make(n));
+    if (!PrepareToken(0, mixed)) {
+        fprintf(stderr, "could not fill the token\n");
+        return 2;
+    }
+
+    std::vector<double> times;
+    double mixedCalls = 0, mixedTotal = 0;
+    for (int run = 0; run < runs; ++run) {
+        CallCounter calls;
+        int rows = 0;
+        const double ms = ListOnce(0, &rows);
+        if (ms < 0 || rows != objectCount) {
+            fprintf(stderr, "listing %d: %d rows of %d\n", run, rows, objectCount);
+            return 2;
+        }
+        times.push_back(ms);
+        mixedCalls = CallsPerObject(calls, objectCount);
+        mixedTotal = static_cast<double>(calls.Total()) / objectCount;
+    }
+    std::sort(times.begin(), times.end());
+    const double median = times[times.size() / 2];
+    printf("listing %d objects (%d runs): median %.1f ms, min %.1f ms, max %.1f ms, %.0f objects/s\n", objectCount,
+           runs, median, times.front(), times.back(), objectCount * 1000.0 / median);
+    printf("calls per object, mixed token: %.2f in the search, %.3f with the listing's own calls\n", mixedCalls,
+           mixedTotal);
+
+    // One kind at a time, on the second slot.
+    double worst = 0;
+    constexpr int kPerKind = 50;
+    for (const Kind& kind : kinds) {
+        std::vector<ObjectTemplate> objects;
+        for (int n = 0; n < kPerKind; ++n)
+            objects.push_back(kind.make(n));
+        if (!PrepareToken(1, objects)) {
+            fprintf(stderr, "could not fill the token with %s objects\n", kind.name);
+            return 2;
+        }
+        CallCounter calls;
+        int rows = 0;
+        if (ListOnce(1, &rows) < 0 || rows != kPerKind) {
+            fprintf(stderr, "%s: %d rows of %d\n", kind.name, rows, kPerKind);
+            return 2;
+        }
+        const double perObject = CallsPerObject(calls, kPerKind);
+        worst = std::max(worst, perObject);
+        printf("  %-16s %.2f calls per object (%s)\n", kind.name, perObject, calls.Summary().c_str());
+    }
+    printf("most calls for one object: %.2f (limit %.0f); time limit %.0f ms\n", worst, kCallLimit, kLimitMs);
+
+    AppState.FunctionList->C_Finalize(nullptr);
+    SoftToken_SetStorePath(nullptr);
+    RemoveStore(store);
+    if (check && (median > kLimitMs || worst > kCallLimit)) {
+        fprintf(stderr, "over the limit\n");
+        return 1;
+    }
+    return 0;
+}
