@@ -1,0 +1,383 @@
+// "Display objects" in the main window against software tokens made for each
+// test: the cells of every kind of object, the tables behind the rows, the
+// public-objects warning, the failures of the search, and the guards of a
+// listing that is still running.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <wincrypt.h>
+
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "app/ControlIds.h"
+#include "app/TokenPanel.h"
+#include "objects/ObjectListSelection.h"
+#include "objects/ObjectTables.h"
+#include "support/CallCounter.h"
+#include "support/MainWindowFixture.h"
+#include "support/ObjectTemplates.h"
+#include "support/UiDriver.h"
+
+namespace {
+
+using Cells = std::vector<std::wstring>;
+
+constexpr CK_SLOT_ID kSlot = 0;
+constexpr char kSoPin[] = "tolvane";
+const wchar_t kWarningCaption[] = L"User not logged in";
+const wchar_t kWarningText[] = L"Only public objects are visible.\nTo see all token objects, please login to token.\n\r";
+
+std::vector<unsigned char> Id(size_t length, unsigned char first) {
+    std::vector<unsigned char> id;
+    for (size_t i = 0; i < length; ++i)
+        id.push_back(static_cast<unsigned char>(first + i));
+    return id;
+}
+
+std::wstring Hex(const std::vector<unsigned char>& bytes) {
+    static const wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    for (unsigned char byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+class ListingWindowTest : public testing::Test {
+protected:
+    // One token in slot 0 with room for a few hundred objects.
+    void SetUp() override {
+        SoftTokenParams params = {};
+        params.label = "Listing";
+        params.serial = "LIST0001";
+        params.userPin = kTestUserPin;
+        params.capacity = 1 << 20;
+        ASSERT_TRUE(window_.AddToken(kSlot, params));
+    }
+
+    void Start() { ASSERT_EQ(0, window_.Start()); }
+
+    CK_RV Login(CK_USER_TYPE user, const char* pin) {
+        return AppState.FunctionList->C_Login(AppState.SessionTable[kSlot], user,
+                                              reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)),
+                                              static_cast<CK_ULONG>(strlen(pin)));
+    }
+
+    // "Display objects", then the message loop until the listing has ended:
+    // the worker's last step enables the token list again.
+    void DisplayObjects() {
+        window_.Click(kDisplayObjectsCommand);
+        ASSERT_TRUE(WaitForListingEnd()) << "the listing never ended";
+    }
+    bool WaitForListingEnd() {
+        return window_.PumpUntil([] { return !AppState.Busy && IsWindowEnabled(AppState.TokenListView); }, 30000);
+    }
+
+    static int Rows() { return MainWindowFixture::RowCount(AppState.ObjectListView); }
+
+    static Cells Row(int row) {
+        Cells cells;
+        for (int cell = 0; cell < 8; ++cell)
+            cells.push_back(CellText(AppState.ObjectListView, row, cell, 1000));
+        return cells;
+    }
+
+    // The first row with this label (and this type, when one is given).
+    static int RowLabelled(const std::wstring& label, const std::wstring& type = L"") {
+        for (int row = 0; row < Rows(); ++row)
+            if (CellText(AppState.ObjectListView, row, 4, 1000) == label &&
+                (type.empty() || CellText(AppState.ObjectListView, row, 1, 40) == type))
+                return row;
+        return -1;
+    }
+
+    // Every row shows the handle the handle table holds for it.
+    static void ExpectRowsMatchHandleTable() {
+        EXPECT_EQ(ObjectRowCount(), Rows());
+        for (int row = 0; row < Rows(); ++row)
+            ASSERT_EQ(std::to_wstring(ObjectHandleAt(row)), CellText(AppState.ObjectListView, row, 0, 20))
+                << "row " << row;
+    }
+
+    // The state after a listing has ended, whatever its outcome.
+    void ExpectControlsBack() {
+        EXPECT_FALSE(AppState.Busy);
+        EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton));
+        EXPECT_TRUE(window_.ButtonEnabled(kLoginButton));
+        EXPECT_TRUE(IsWindowEnabled(AppState.TokenListView));
+    }
+
+    MainWindowFixture window_;
+    UiDriver ui_;
+};
+
+TEST_F(ListingWindowTest, EveryKindOfObjectShowsItsCells) {
+    const std::vector<unsigned char> id20 = Id(20, 0xC0);
+    const std::vector<unsigned char> id100 = Id(100, 0x01);
+    ASSERT_EQ(CKR_OK, TokenStore::Control().GenerateKeyPair(kSlot, 2048, "rsa", id20.data(), 20));
+    std::wstring longName;
+    for (int i = 0; i < 30; ++i)
+        longName += L"Long name \u0141" + std::to_wstring(i % 10);  // 360 units
+    const std::vector<unsigned char> longNameCertificate = CertificateWithCommonName(longName, CERT_RDN_UTF8_STRING);
+    const std::vector<unsigned char> bmpCertificate = CertificateWithCommonName(L"\u00D6l\u20ACZ", CERT_RDN_BMP_STRING);
+    ASSERT_FALSE(longNameCertificate.empty());
+    ASSERT_FALSE(bmpCertificate.empty());
+
+    std::vector<ObjectTemplate> objects;
+    objects.push_back(ObjectTemplate::EcPublicKey("ec public").Bytes(CKA_ID, std::string("\x0E\xC0", 2)));
+    objects.push_back(ObjectTemplate::EcPrivateKey("ec private").Bytes(CKA_ID, std::string("\x0E\xC0", 2)));
+    objects.push_back(ObjectTemplate::AesKey("aes", 32).Bool(CKA_PRIVATE, false).Bool(CKA_EXTRACTABLE, true));
+    objects.push_back(ObjectTemplate::Data("note"));
+    objects.push_back(ObjectTemplate::Data("K\xF6rv"));  // not UTF-8: shown byte by byte
+    objects.push_back(ObjectTemplate::Certificate(ReadFixture(L"cn_simple.der"), "alice").Bytes(CKA_ID, id20));
+    objects.push_back(ObjectTemplate::Certificate(ReadFixture(L"cn_none.der"), "nameless"));
+    objects.push_back(ObjectTemplate::Certificate(longNameCertificate, "long name"));
+    objects.push_back(ObjectTemplate::Certificate(bmpCertificate, "bmp name"));
+    objects.push_back(ObjectTemplate::EcPublicKey("no id"));
+    objects.push_back(ObjectTemplate::EcPublicKey("id100").Bytes(CKA_ID, id100));
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, objects));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));  // private keys are listed only then
+
+    DisplayObjects();
+
+    EXPECT_TRUE(ui_.Unexpected().empty()) << "no warning for the user, no other box";
+    ASSERT_EQ(13, Rows());
+    ExpectRowsMatchHandleTable();
+    const std::wstring hex20 = Hex(id20);
+    const struct {
+        const wchar_t* label;
+        Cells cells;  // cell 0, the handle, is compared with the handle table above
+        std::wstring keyId;
+    } expected[] = {
+        {L"rsa", {L"RSA Public key", L"N/A", L"No", L"rsa", hex20, L"N/A", L"2048"}, hex20},
+        {L"ec public", {L"EC Public key", L"N/A", L"No", L"ec public", L"0EC0", L"N/A", L"256"}, L"0EC0"},
+        {L"ec private", {L"EC private key", L"N/A", L"Yes", L"ec private", L"0EC0", L"No", L"256"}, L"0EC0"},
+        {L"aes", {L"AES Secret key", L"N/A", L"No", L"aes", L"", L"Yes", L"32"}, L""},
+        {L"note", {L"Data object", L"N/A", L"No", L"note", L"N/A", L"No", L"N/A"}, L""},
+        {L"K\u00F6rv", {L"Data object", L"N/A", L"No", L"K\u00F6rv", L"N/A", L"No", L"N/A"}, L""},
+        {L"alice", {L"Digital certificate", L"Alice Example", L"No", L"alice", hex20, L"N/A", L"N/A"}, L""},
+        {L"nameless", {L"Digital certificate", L"", L"No", L"nameless", L"", L"N/A", L"N/A"}, L""},
+        {L"long name", {L"Digital certificate", longName, L"No", L"long name", L"", L"N/A", L"N/A"}, L""},
+        {L"bmp name", {L"Digital certificate", L"\u00D6l\u20ACZ", L"No", L"bmp name", L"", L"N/A", L"N/A"}, L""},
+        {L"no id", {L"EC Public key", L"N/A", L"No", L"no id", L"", L"N/A", L"256"}, L""},
+        {L"id100", {L"EC Public key", L"N/A", L"No", L"id100", Hex(id100), L"N/A", L"256"}, Hex(id100)},
+    };
+    for (const auto& e : expected) {
+        const int row = RowLabelled(e.label, e.cells[0]);
+        ASSERT_NE(-1, row) << Narrow(e.label);
+        Cells cells = Row(row);
+        cells.erase(cells.begin());
+        EXPECT_EQ(e.cells, cells) << Narrow(e.label);
+        const std::string keyId = KeyIdTextAt(row);
+        EXPECT_EQ(e.keyId, std::wstring(keyId.begin(), keyId.end())) << Narrow(e.label);
+    }
+    // The private half of the generated pair: no length shown, same ID.
+    int rsaPrivate = -1;
+    for (int row = 0; row < Rows(); ++row)
+        if (CellText(AppState.ObjectListView, row, 1, 40) == L"RSA private key")
+            rsaPrivate = row;
+    ASSERT_NE(-1, rsaPrivate);
+    EXPECT_EQ(L"N/A", Row(rsaPrivate)[7]);
+    EXPECT_EQ(L"Yes", Row(rsaPrivate)[3]);
+    EXPECT_EQ(hex20, Row(rsaPrivate)[5]);
+    EXPECT_EQ(std::string(hex20.begin(), hex20.end()), KeyIdTextAt(rsaPrivate));
+    ExpectControlsBack();
+}
+
+// UniversalString holds UTF-32; Wine 8's crypt32 cannot decode such a name,
+// so the case can only be seen on Windows.
+TEST_F(ListingWindowTest, UniversalStringCommonNameIsShownAsItsText) {
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine's crypt32 cannot decode a UniversalString in a Name";
+    const std::vector<unsigned char> der = CertificateWithCommonName(L"\u00E9t\u00E9 Z", CERT_RDN_UNIVERSAL_STRING);
+    ASSERT_FALSE(der.empty());
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, {ObjectTemplate::Certificate(der, "universal")}));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
+    DisplayObjects();
+    ASSERT_EQ(1, Rows());
+    EXPECT_EQ(L"\u00E9t\u00E9 Z", Row(0)[2]);
+}
+
+TEST_F(ListingWindowTest, ThreeHundredObjectsAreAllListed) {
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("data ", 300)));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
+    DisplayObjects();
+    ASSERT_EQ(300, Rows());
+    ExpectRowsMatchHandleTable();
+    for (int i : {0, 259, 260, 299})
+        EXPECT_NE(-1, RowLabelled(L"data " + std::to_wstring(i))) << i;
+    ExpectControlsBack();
+}
+
+// Shown once per selection of a token in a public or SO session, never to
+// the user; a click on the token list arms it again.
+TEST_F(ListingWindowTest, PublicObjectsWarningOncePerSelection) {
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, {ObjectTemplate::Data("public")}));
+    Start();
+    auto warnings = [this] {
+        int count = 0;
+        for (const SeenWindow& seen : ui_.Seen())
+            count += seen.caption == kWarningCaption;
+        return count;
+    };
+    auto expectWarning = [this](const char* when) {
+        ui_.Then({kWarningCaption, {}, nullptr, IDOK});
+        DisplayObjects();
+        std::string why;
+        EXPECT_TRUE(ui_.WaitDone(&why)) << when << ": " << why;
+        EXPECT_EQ(1, Rows()) << when;
+    };
+
+    expectWarning("public session");
+    ASSERT_EQ(1u, ui_.Seen().size());
+    EXPECT_EQ(kWarningText, ui_.Seen()[0].text);
+    EXPECT_EQ(nullptr, ui_.Seen()[0].owner);
+    DisplayObjects();
+    EXPECT_EQ(1, Rows()) << "listed again";
+    EXPECT_EQ(1, warnings()) << "not again without a click on the token list";
+
+    window_.ClickTokenRow(0);
+    expectWarning("after a click on the token list");
+    EXPECT_EQ(2, warnings());
+
+    ASSERT_EQ(CKR_OK, Login(CKU_SO, kSoPin));
+    window_.ClickTokenRow(0);
+    expectWarning("SO session");
+    DisplayObjects();
+    EXPECT_EQ(3, warnings());
+
+    ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Logout(AppState.SessionTable[kSlot]));
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
+    window_.ClickTokenRow(0);
+    DisplayObjects();
+    EXPECT_EQ(1, Rows());
+    EXPECT_EQ(3, warnings()) << "the user sees every object";
+    EXPECT_TRUE(AppState.PublicOnlyWarningArmed) << "still armed for a later public session";
+    EXPECT_TRUE(ui_.Unexpected().empty());
+}
+
+// The software token's faults: each failure is reported once, the rows
+// already shown stay, and the controls come back.
+TEST_F(ListingWindowTest, FailuresAreReportedAndTheControlsComeBack) {
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("object ", 3)));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
+    const struct {
+        const char* function;
+        CK_ULONG nth;
+        CK_RV rv;
+        const wchar_t* caption;  // null: no report
+        const wchar_t* text;
+        int rows;
+    } cases[] = {
+        // The third search step fails after two objects were shown.
+        {"C_FindObjects", 3, CKR_DEVICE_ERROR, L"Find object error",
+         L"An error occured due to CKR_DEVICE_ERROR 0x30\r\n", 2},
+        // One attribute read per data object: the second object cannot be read.
+        {"C_GetAttributeValue", 2, CKR_DEVICE_REMOVED, L"Read object error",
+         L"An error occured due to CKR_DEVICE_REMOVED 0x32\r\n", 1},
+        // The search cannot start: nothing listed, nothing said.
+        {"C_FindObjectsInit", 1, CKR_DEVICE_ERROR, nullptr, nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        UiDriver ui;
+        if (c.caption)
+            ui.Then({c.caption, {}, nullptr, IDOK});
+        CallCounter calls;
+        ASSERT_EQ(CKR_OK, TokenStore::Control().SetFault(c.function, c.nth, c.rv));
+        DisplayObjects();
+        std::string why;
+        ASSERT_TRUE(ui.WaitDone(&why)) << c.function << ": " << why;
+        if (c.caption) {
+            ASSERT_EQ(1u, ui.Seen().size()) << c.function;
+            EXPECT_EQ(c.text, ui.Seen()[0].text) << c.function;
+            EXPECT_EQ(nullptr, ui.Seen()[0].owner) << c.function;
+        }
+        EXPECT_TRUE(ui.Unexpected().empty()) << c.function;
+        EXPECT_EQ(c.rows, Rows()) << c.function;
+        EXPECT_GE(calls.Count("C_FindObjectsFinal"), 1) << c.function << ": the search is ended";
+        ExpectControlsBack();
+        TokenStore::Control().ClearFaults();
+
+        // The search was ended: the next listing runs to its end.
+        DisplayObjects();
+        EXPECT_EQ(3, Rows()) << "after " << c.function;
+        ExpectRowsMatchHandleTable();
+    }
+}
+
+// While a listing runs, the buttons and the token list are disabled, a
+// further "Display objects" (a quick second click) neither empties the list
+// nor starts a second search, and the rows keep matching the handle table.
+TEST_F(ListingWindowTest, SecondClickWhileListingStartsNothing) {
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("data ", 300)));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
+    CallCounter calls;
+
+    window_.Click(kDisplayObjectsCommand);
+    ASSERT_TRUE(AppState.Busy);
+    EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton));
+    EXPECT_FALSE(IsWindowEnabled(AppState.TokenListView));
+    window_.Click(kDisplayObjectsCommand);  // the quick second click
+    ASSERT_TRUE(window_.PumpUntil([] { return Rows() >= 50 || !AppState.Busy; }));
+    ASSERT_TRUE(AppState.Busy) << "the listing should still run";
+    EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton)) << "nothing re-enables the buttons meanwhile";
+    window_.ClickTokenRow(0);  // also the selection steps may not enable them
+    EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton));
+    window_.Click(kDisplayObjectsCommand);  // a third, in the middle
+    ASSERT_TRUE(WaitForListingEnd());
+
+    EXPECT_EQ(1, calls.Count("C_FindObjectsInit")) << calls.Summary();
+    EXPECT_EQ(300, Rows());
+    ExpectRowsMatchHandleTable();
+    ExpectControlsBack();
+}
+
+// A double-click on a certificate row while its listing still runs does
+// not show the certificate: the worker owns the session until it ends.
+TEST_F(ListingWindowTest, DoubleClickOnARowOfARunningListingIsIgnored) {
+    std::vector<ObjectTemplate> objects;
+    objects.push_back(ObjectTemplate::Certificate(ReadFixture(L"cn_simple.der"), "alice"));
+    for (ObjectTemplate& data : NumberedDataObjects("data ", 300))
+        objects.push_back(std::move(data));
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, objects));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
+
+    window_.Click(kDisplayObjectsCommand);
+    ASSERT_TRUE(window_.PumpUntil([] { return Rows() >= 2 || !AppState.Busy; }));
+    ASSERT_TRUE(AppState.Busy);
+    ASSERT_EQ(L"Digital certificate", CellText(AppState.ObjectListView, 0, 1, 40));
+    // Without the message loop the worker stops at its next message to the
+    // list, so every Cryptoki call from now on is the double-click's.
+    Sleep(100);
+    CallCounter calls;
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(AppState.ObjectListView, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
+    NMITEMACTIVATE click = {};
+    click.hdr.hwndFrom = AppState.ObjectListView;
+    click.hdr.idFrom = kObjectListId;
+    click.hdr.code = NM_DBLCLK;
+    click.iItem = 0;
+    SendMessageW(window_.Window(), WM_NOTIFY, kObjectListId, reinterpret_cast<LPARAM>(&click));
+    EXPECT_EQ(0, calls.Total()) << calls.Summary();
+    EXPECT_FALSE(window_.ButtonEnabled(kExportButton)) << "the export rule waits for the end too";
+
+    ASSERT_TRUE(WaitForListingEnd());
+    EXPECT_EQ(301, Rows());
+    EXPECT_TRUE(ui_.Unexpected().empty());
+    window_.ClickObjectRow(0);
+    EXPECT_TRUE(window_.ButtonEnabled(kExportButton)) << "a certificate row, once the listing has ended";
+}
+
+}  // namespace
