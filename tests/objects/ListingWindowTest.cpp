@@ -47,6 +47,18 @@ std::wstring Hex(const std::vector<unsigned char>& bytes) {
     return text;
 }
 
+// Whether a message box shows the system's warning icon (its icon control
+// is 20 on Windows, stc1 under Wine).
+bool ShowsWarningIcon(HWND box) {
+    const HICON warning = LoadIconW(nullptr, IDI_WARNING);
+    for (int id : {20, 0x0440}) {
+        HWND icon = GetDlgItem(box, id);
+        if (icon && reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)) == warning)
+            return true;
+    }
+    return false;
+}
+
 class ListingWindowTest : public testing::Test {
 protected:
     // One token in slot 0 with room for a few hundred objects.
@@ -228,7 +240,7 @@ TEST_F(ListingWindowTest, PublicObjectsWarningOncePerSelection) {
         return count;
     };
     auto expectWarning = [this](const char* when) {
-        ui_.Then({kWarningCaption, {}, nullptr, IDOK});
+        ui_.Then({kWarningCaption, {}, [when](HWND box) { EXPECT_TRUE(ShowsWarningIcon(box)) << when; }, IDOK});
         DisplayObjects();
         std::string why;
         EXPECT_TRUE(ui_.WaitDone(&why)) << when << ": " << why;
