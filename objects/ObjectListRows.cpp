@@ -40,13 +40,19 @@ bool AddRow(HWND list, int row, const ObjectRowCells& cells) {
     return true;
 }
 
+// Wine's list view recomputes its layout for every row and cell that goes
+// in while it redraws, which makes a long listing quadratic: the batch goes
+// in with redrawing off and the list is repainted once after it.
 int AddRows(HWND list, const RowBatch& batch) {
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     int added = 0;
     for (const ObjectRowCells& cells : *batch.rows) {
         if (!AddRow(list, batch.firstRow + added, cells))
             break;
         ++added;
     }
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, FALSE);
     return added;
 }
 

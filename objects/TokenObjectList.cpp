@@ -15,9 +15,11 @@ namespace {
 
 // Rows go to the list in batches: at most this many at once, and none
 // waits longer than this for the rest of its batch, so that a slow token
-// still shows its objects as they are read.
-constexpr size_t kBatchRows = 16;
-constexpr ULONGLONG kBatchWaitMs = 50;
+// still shows its objects as they are read. Each batch costs the window a
+// repaint of the list, which under Wine takes tens of milliseconds, so
+// batches are large and a few per second at most.
+constexpr size_t kBatchRows = 256;
+constexpr ULONGLONG kBatchWaitMs = 200;
 
 // Rows read but not shown yet, the first of them at `firstRow`.
 struct PendingRows {

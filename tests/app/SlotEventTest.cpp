@@ -199,12 +199,13 @@ TEST_F(SlotEventTest, InsertedTokenIsSelectedWithANewSession) {
 TEST_F(SlotEventTest, TokenInsertedDuringAListingEndsThatListing) {
     Tool(L"remove 2");
     ASSERT_TRUE(TokenStore::Control().SetCapacity(0, 1 << 20) == CKR_OK);
-    ASSERT_EQ(CKR_OK, AddTokenObjects(0, NumberedDataObjects("data ", 300)));
+    // Long enough that the listing still runs after its first batch of rows.
+    ASSERT_EQ(CKR_OK, AddTokenObjects(0, NumberedDataObjects("data ", 1500)));
     Start();
     CK_UTF8CHAR pin[] = "1234";
     ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[0], CKU_USER, pin, 4));
     window_.Click(kDisplayObjectsCommand);
-    ASSERT_TRUE(WaitFor([] { return ObjectRows() >= 20 || !AppState.Busy; }));
+    ASSERT_TRUE(window_.PumpEachUntil([] { return ObjectRows() >= 20 || !AppState.Busy; }, kEventMs));
     ASSERT_TRUE(AppState.Busy) << "the listing should still run";
 
     Tool(L"insert 2");

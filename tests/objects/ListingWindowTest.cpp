@@ -325,11 +325,14 @@ TEST_F(ListingWindowTest, FailuresAreReportedAndTheControlsComeBack) {
     }
 }
 
+// Long enough that the listing still runs after its first batch of rows.
+constexpr int kLongListing = 1500;
+
 // While a listing runs, the buttons and the token list are disabled, a
 // further "Display objects" (a quick second click) neither empties the list
 // nor starts a second search, and the rows keep matching the handle table.
 TEST_F(ListingWindowTest, SecondClickWhileListingStartsNothing) {
-    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("data ", 300)));
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("data ", kLongListing)));
     Start();
     ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
     CallCounter calls;
@@ -339,16 +342,16 @@ TEST_F(ListingWindowTest, SecondClickWhileListingStartsNothing) {
     EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton));
     EXPECT_FALSE(IsWindowEnabled(AppState.TokenListView));
     window_.Click(kDisplayObjectsCommand);  // the quick second click
-    ASSERT_TRUE(window_.PumpUntil([] { return Rows() >= 50 || !AppState.Busy; }));
+    ASSERT_TRUE(window_.PumpEachUntil([] { return Rows() >= 50 || !AppState.Busy; }));
     ASSERT_TRUE(AppState.Busy) << "the listing should still run";
     EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton)) << "nothing re-enables the buttons meanwhile";
-    window_.ClickTokenRow(0);  // also the selection steps may not enable them
+    MainWindowFixture::ClickRow(AppState.TokenListView, 0);  // the selection steps may not enable them either
     EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton));
     window_.Click(kDisplayObjectsCommand);  // a third, in the middle
     ASSERT_TRUE(WaitForListingEnd());
 
     EXPECT_EQ(1, calls.Count("C_FindObjectsInit")) << calls.Summary();
-    EXPECT_EQ(300, Rows());
+    EXPECT_EQ(kLongListing, Rows());
     ExpectRowsMatchHandleTable();
     ExpectControlsBack();
 }
@@ -358,14 +361,14 @@ TEST_F(ListingWindowTest, SecondClickWhileListingStartsNothing) {
 TEST_F(ListingWindowTest, DoubleClickOnARowOfARunningListingIsIgnored) {
     std::vector<ObjectTemplate> objects;
     objects.push_back(ObjectTemplate::Certificate(ReadFixture(L"cn_simple.der"), "alice"));
-    for (ObjectTemplate& data : NumberedDataObjects("data ", 300))
+    for (ObjectTemplate& data : NumberedDataObjects("data ", kLongListing))
         objects.push_back(std::move(data));
     ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, objects));
     Start();
     ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
 
     window_.Click(kDisplayObjectsCommand);
-    ASSERT_TRUE(window_.PumpUntil([] { return Rows() >= 2 || !AppState.Busy; }));
+    ASSERT_TRUE(window_.PumpEachUntil([] { return Rows() >= 2 || !AppState.Busy; }));
     ASSERT_TRUE(AppState.Busy);
     ASSERT_EQ(L"Digital certificate", CellText(AppState.ObjectListView, 0, 1, 40));
     // Without the message loop the worker stops at its next message to the
@@ -386,7 +389,7 @@ TEST_F(ListingWindowTest, DoubleClickOnARowOfARunningListingIsIgnored) {
     EXPECT_FALSE(window_.ButtonEnabled(kExportButton)) << "the export rule waits for the end too";
 
     ASSERT_TRUE(WaitForListingEnd());
-    EXPECT_EQ(301, Rows());
+    EXPECT_EQ(kLongListing + 1, Rows());
     EXPECT_TRUE(ui_.Unexpected().empty());
     window_.ClickObjectRow(0);
     EXPECT_TRUE(window_.ButtonEnabled(kExportButton)) << "a certificate row, once the listing has ended";

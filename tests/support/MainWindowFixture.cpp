@@ -75,6 +75,25 @@ bool MainWindowFixture::PumpUntil(const std::function<bool()>& done, DWORD timeo
     }
 }
 
+bool MainWindowFixture::PumpEachUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (done())
+            return true;
+        MSG message;
+        if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_QUIT && !HandleMainWindowKey(&message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+            continue;
+        }
+        if (GetTickCount64() >= until)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
 void MainWindowFixture::Click(int id) {
     HWND control = GetDlgItem(Window(), id);
     SendMessageW(Window(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));

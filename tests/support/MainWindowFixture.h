@@ -42,6 +42,9 @@ public:
     void Pump();
     // Pumps until `done` holds; false after `timeoutMs`.
     bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+    // The same, looking at `done` after every single message, so that a
+    // test can catch a worker between two of its batches of rows.
+    bool PumpEachUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 
     // The main window's command `id`, as its button sends it when clicked.
     void Click(int id);
@@ -64,8 +67,11 @@ public:
     // destructor does this when the test did not.
     void Stop();
 
-private:
+    // The messages of a click on `row` of `list` alone, without pumping:
+    // for a test that must look before a worker's next step.
     static void ClickRow(HWND list, int row);
+
+private:
 
     TokenStore store_;
     bool started_ = false;
