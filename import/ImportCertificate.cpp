@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/AppState.h"
+#include "import/DerStructure.h"
 
 namespace {
 
@@ -74,8 +75,11 @@ int ImportCertificateFile(int slot, const wchar_t* path) {
     CertificateFields fields;
     if (!DecodePem(file, &fields.Value))
         fields.Value = file;
-    PCCERT_CONTEXT certificate = CertCreateCertificateContext(
-        X509_ASN_ENCODING, fields.Value.data(), static_cast<DWORD>(fields.Value.size()));
+    // Only a sound structure reaches the platform's decoder (see DerStructure.h).
+    PCCERT_CONTEXT certificate = nullptr;
+    if (HasSoundDerStructure(fields.Value.data(), fields.Value.size()))
+        certificate = CertCreateCertificateContext(X509_ASN_ENCODING, fields.Value.data(),
+                                                   static_cast<DWORD>(fields.Value.size()));
     if (!certificate)
         return PassesPfxTest(file) ? kFileIsPfx : kNotCertificate;
     const int status = StoreCertificate(slot, certificate, &fields, nullptr);
