@@ -8,6 +8,7 @@
 
 #include "app/AppState.h"
 #include "import/ImportCertificate.h"
+#include "import/KeyContainerSweep.h"
 #include "import/PfxImportState.h"
 #include "import/StoreRsaKeyPair.h"
 
@@ -193,6 +194,19 @@ int ImportCertificatesOfStore(HCERTSTORE store, PfxImportRun* run) {
     return status;
 }
 
+int ImportOpenedStore(HCERTSTORE store) {
+    PfxImportRun run;
+    run.Slot = AppState.DialogSlot;
+    run.ImportChain = PfxImportState.PfxImportChain;
+    run.KeyExtractable = PfxImportState.PfxKeyExtractable;
+    const int status = ImportCertificatesOfStore(store, &run);
+    // The platform made a key container for every key of the file; those of
+    // certificates not handled (an import that stopped early, a key that
+    // belonged to no certificate) go too.
+    DeleteKeyContainersOfStore(store);
+    return status;
+}
+
 }  // namespace
 
 void DeleteKeyContainersOfStore(HCERTSTORE store) {
@@ -216,19 +230,15 @@ int ImportPfx(const wchar_t* password) {
     CRYPT_DATA_BLOB blob = {static_cast<DWORD>(file.size()), file.data()};
     if (file.empty() || !PFXIsPFXBlob(&blob))
         return kPfxInvalid;
+    KeyContainerSweep containers;
+    containers.Begin();
+    int status = kPfxNotOpened;
     HCERTSTORE store = PFXImportCertStore(&blob, password ? password : L"", CRYPT_EXPORTABLE);
-    if (!store)
-        return kPfxNotOpened;
-
-    PfxImportRun run;
-    run.Slot = AppState.DialogSlot;
-    run.ImportChain = PfxImportState.PfxImportChain;
-    run.KeyExtractable = PfxImportState.PfxKeyExtractable;
-    const int status = ImportCertificatesOfStore(store, &run);
-    // The platform made a key container for every key of the file; those of
-    // certificates not handled (an import that stopped early, a key that
-    // belonged to no certificate) go too.
-    DeleteKeyContainersOfStore(store);
-    CertCloseStore(store, 0);
+    if (store) {
+        status = ImportOpenedStore(store);
+        CertCloseStore(store, 0);
+    }
+    // Whatever the platform left without naming it in a certificate.
+    containers.DeleteAppeared();
     return status;
 }
