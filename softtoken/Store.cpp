@@ -35,6 +35,22 @@ std::wstring EnvironmentValue(const wchar_t* name) {
     return n > 0 && n < MAX_PATH * 2 ? std::wstring(buffer, n) : std::wstring();
 }
 
+// Deletes the side files that writers killed half way through a save left
+// beside `path`. The caller holds the lock every writer of `path` takes, so
+// no side file it finds is still being written.
+void RemoveStaleSideFiles(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L".tmp*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do
+        DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 }  // namespace
 
 struct Store::Shared {
@@ -188,6 +204,7 @@ CK_RV Store::Load(CK_SLOT_ID slot, TokenData* data) const {
 
 CK_RV Store::Save(CK_SLOT_ID slot, TokenData* data) {
     CreateDirectoryW(folder_.c_str(), nullptr);
+    RemoveStaleSideFiles(TokenPath(slot));
     ++data->generation;
     if (!WriteFileAtomically(TokenPath(slot), EncodeToken(*data))) {
         --data->generation;

@@ -65,7 +65,8 @@ public:
     // CKR_TOKEN_NOT_PRESENT, CKR_TOKEN_NOT_RECOGNIZED or CKR_OK.
     CK_RV Load(CK_SLOT_ID slot, TokenData* data) const;
     // Counts the generation up and writes the token; CKR_DEVICE_ERROR when
-    // the disk refuses.
+    // the disk refuses. Side files that killed writers left beside the
+    // token file go first. The caller holds the slot's lock.
     CK_RV Save(CK_SLOT_ID slot, TokenData* data);
     CK_RV Remove(CK_SLOT_ID slot);
     CK_RV Insert(CK_SLOT_ID slot);
