@@ -129,7 +129,17 @@ protected:
         ASSERT_TRUE(store_.LoadModule()) << "the tour reads the token itself too";
     }
 
+    // A failed tour leaves a picture of the screen and the list of the
+    // program's windows behind.
     void TearDown() override {
+        if (run_ && HasFailure()) {
+            Snapshot("failure");
+            for (HWND window : run_->Windows()) {
+                wchar_t name[64] = {};
+                GetClassNameW(window, name, ARRAYSIZE(name));
+                printf("open window: %s \"%s\"\n", Narrow(name).c_str(), Narrow(TextOf(window)).c_str());
+            }
+        }
         if (run_ && main_)
             ProgramRun::Close(main_);
         run_.reset();
@@ -148,7 +158,7 @@ protected:
     // Alt+F4 on the main window, as the user closes it: the process ends
     // with 0 and no box.
     void CloseProgram() {
-        ClickTitleBar();
+        ASSERT_NO_FATAL_FAILURE(ClickEmptyPart());
         Keys({VK_MENU, VK_F4});
         DWORD exitCode = 99;
         ASSERT_TRUE(run_->WatchUntilExit(kWaitMs, &exitCode)) << "the program did not end after Alt+F4";
@@ -256,11 +266,14 @@ protected:
         ASSERT_TRUE(WaitGone(dialog)) << "the file dialog stayed";
     }
 
-    void ClickTitleBar() {
-        RECT rect = {};
-        GetWindowRect(main_, &rect);
-        LeftClick(POINT{(rect.left + rect.right) / 2, rect.top + GetSystemMetrics(SM_CYFRAME) +
-                                                           GetSystemMetrics(SM_CYCAPTION) / 2});
+    // A click between the token list and the information panel, inside the
+    // group box, which lets clicks through: the main window becomes the
+    // active window and nothing else happens.
+    void ClickEmptyPart() {
+        POINT point = {290, 90};
+        ClientToScreen(main_, &point);
+        LeftClick(point);
+        ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == main_; }, kWaitMs)) << "the main window is not active";
     }
 
     // --- pictures --------------------------------------------------------------
