@@ -48,7 +48,7 @@ constexpr DWORD kPaintSettleMs = 1500;
 constexpr CK_SLOT_ID kOtherSlot = 0;
 constexpr CK_SLOT_ID kTourSlot = 1;
 const char kTourSerial[] = "TOUR0001";
-const wchar_t kUserPin[] = L"1234";
+const wchar_t kUserPin[] = L"1234";  // kTestUserPin, as typed
 const wchar_t kFactorySoPin[] = L"tolvane";
 const wchar_t kDefaultUserPin[] = L"4826";
 
@@ -124,7 +124,7 @@ protected:
         ASSERT_FALSE(ReadFixture(kPfxFile).empty()) << "the fixtures are made first (TM_FIXTURES)";
 
         ASSERT_TRUE(store_.AddToken(kOtherSlot, "Office token", "OFFICE01"));
-        ASSERT_TRUE(store_.AddToken(kTourSlot, "Tour token", kTourSerial, "1234"));
+        ASSERT_TRUE(store_.AddToken(kTourSlot, "Tour token", kTourSerial));  // user PIN kTestUserPin
         ASSERT_TRUE(AddNote(kTourSlot));
         ASSERT_TRUE(store_.LoadModule()) << "the tour reads the token itself too";
     }
