@@ -6,6 +6,7 @@
 #include <new>
 
 #include "app/AppState.h"
+#include "import/DerStructure.h"
 
 namespace {
 
@@ -59,6 +60,10 @@ void ShowNameError(const wchar_t* text) {
 
 std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der) {
     std::wstring name;
+    // Token bytes reach the platform's decoder only as sound DER: Wine's
+    // decoder writes past its heap block on a BIT STRING without content.
+    if (der.empty() || !HasSoundDerStructure(der.data(), der.size()))
+        return name;
     auto* info = DecodeCertificateObject<CERT_INFO>(X509_CERT_TO_BE_SIGNED, der.data(),
                                          static_cast<DWORD>(der.size()));
     if (!info)

@@ -88,7 +88,20 @@ CK_RV ReadObjectRow(int slot, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle
     return CKR_OK;
 }
 
+// The search reached the cap: the rows read are shown, the search ends and
+// the user learns that the list is not the whole token.
+int EndListingAtCap(CK_SESSION_HANDLE session, PendingRows* pending, int listedSlot) {
+    if (!ShowPendingRows(pending, listedSlot))
+        return AbandonListing(session);
+    AppState.FunctionList->C_FindObjectsFinal(session);
+    MessageBoxW(nullptr, kTooManyObjectsText, L"Display objects", MB_ICONWARNING);
+    return 0;
+}
+
 }  // namespace
+
+const wchar_t kTooManyObjectsText[] =
+    L"The token holds more objects than the list can show.\r\nOnly the first 10000 are listed.\r\n";
 
 int ListTokenObjects(int slot) {
     ClearObjectTables();
@@ -101,6 +114,8 @@ int ListTokenObjects(int slot) {
 
     PendingRows pending;
     for (int row = 0;; ++row) {
+        if (row == kMaxListedObjects)
+            return EndListingAtCap(session, &pending, listedSlot);
         CK_OBJECT_HANDLE handle = 0;
         CK_ULONG found = 0;
         CK_RV rv = AppState.FunctionList->C_FindObjects(session, &handle, 1, &found);
