@@ -128,11 +128,24 @@ void OpenToken(CK_ULONG k) {
         SelectFirstToken(slot, info);
 }
 
+// Under Wine a visible list view lays itself out again for every row and
+// cell that goes in (about 10 ms each), so the rows go in with the lists'
+// redrawing off, and the lists are painted once when they are complete.
+void SetListRedraw(bool on) {
+    for (HWND list : {AppState.TokenListView, AppState.TokenInfoView}) {
+        SendMessageW(list, WM_SETREDRAW, on ? TRUE : FALSE, 0);
+        if (on)
+            InvalidateRect(list, nullptr, TRUE);
+    }
+}
+
 void FillTokenList() {
+    SetListRedraw(false);
     for (CK_ULONG i = 0; i < AppState.SlotCount; ++i)
         SetTokenRowText(L" ", static_cast<int>(i), true);
     for (CK_ULONG k = 0; k < AppState.TokenCount; ++k)
         OpenToken(k);
+    SetListRedraw(true);
 }
 
 }  // namespace
