@@ -4,6 +4,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <windows.h>
+
 #include "app/AppState.h"
 
 namespace {
@@ -183,6 +185,27 @@ CK_RV HostileGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handl
     return rv;
 }
 
+// The blocking wait answers the queued events, then polls the software
+// token, so that events can be queued while the monitor waits.
+CK_RV HostileWaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR slot, void* reserved) {
+    if (flags & CKF_DONT_BLOCK)
+        return g_real->C_WaitForSlotEvent(flags, slot, reserved);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(g_lock);
+            if (!g_script.slotEvents.empty()) {
+                *slot = g_script.slotEvents.front();
+                g_script.slotEvents.erase(g_script.slotEvents.begin());
+                return CKR_OK;
+            }
+        }
+        const CK_RV rv = g_real->C_WaitForSlotEvent(CKF_DONT_BLOCK, slot, reserved);
+        if (rv != CKR_NO_EVENT)
+            return rv;
+        Sleep(10);
+    }
+}
+
 CK_RV HostileDestroyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle) {
     CK_RV rv = CountCall("C_DestroyObject");
     return rv != CKR_OK ? rv : g_real->C_DestroyObject(session, handle);
@@ -203,6 +226,7 @@ void InstallHostileModule(const HostileScript& script) {
     g_hostile.C_FindObjectsFinal = HostileFindObjectsFinal;
     g_hostile.C_GetAttributeValue = HostileGetAttributeValue;
     g_hostile.C_DestroyObject = HostileDestroyObject;
+    g_hostile.C_WaitForSlotEvent = HostileWaitForSlotEvent;
     g_script = script;
     ResetHostileCalls();
     AppState.FunctionList = &g_hostile;
@@ -213,6 +237,16 @@ void RemoveHostileModule() {
         AppState.FunctionList = g_real;
     g_real = nullptr;
     g_script = HostileScript();
+}
+
+void QueueSlotEvents(const std::vector<CK_SLOT_ID>& slots) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_script.slotEvents.insert(g_script.slotEvents.end(), slots.begin(), slots.end());
+}
+
+bool SlotEventsPending() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return !g_script.slotEvents.empty();
 }
 
 HostileScript& ActiveScript() {

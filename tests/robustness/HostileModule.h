@@ -43,6 +43,10 @@ struct HostileScript {
     // length, as a careless module answers.
     bool overstateLengths = false;
 
+    // Slot events the blocking C_WaitForSlotEvent answers first, in order;
+    // it then waits for the software token's events.
+    std::vector<CK_SLOT_ID> slotEvents;
+
     // The failCall-th counted call (1-based, counted from Reset) fails
     // with failRv; 0: none fails.
     long failCall = 0;
@@ -63,6 +67,9 @@ HostileScript& ActiveScript();
 // attribute reads, "C_GetAttributeValue:<first type in hex>".
 std::vector<std::string> HostileCallLog();
 void ResetHostileCalls();
+// Queues slot events for the installed module's wait (any time).
+void QueueSlotEvents(const std::vector<CK_SLOT_ID>& slots);
+bool SlotEventsPending();
 // Handles the search handed out since the last reset.
 unsigned long HostileHandlesFound();
 

@@ -1,0 +1,192 @@
+// Faults in time: the token taken out while a listing reads it, and slot
+// events while the login dialog is open. The slot monitor runs beside the
+// test's message loop; after each case the window shows the token as it is.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "HostileModule.h"
+#include "RobustnessSupport.h"
+#include "app/AppState.h"
+#include "app/ControlIds.h"
+#include "app/SlotMonitor.h"
+#include "app/TokenPanel.h"
+#include "res/resource.h"
+#include "support/MainWindowFixture.h"
+#include "support/ObjectTemplates.h"
+#include "support/UiDriver.h"
+
+namespace {
+
+constexpr int kSlot = 0;
+
+std::wstring TokenCell(int row, int column) {
+    return MainWindowFixture::CellText(AppState.TokenListView, row, column);
+}
+
+class TimedFaultTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(window_.AddToken(kSlot, "Timed", "T0001"));
+        std::vector<ObjectTemplate> objects;
+        for (int i = 0; i < 20; ++i)
+            objects.push_back(ObjectTemplate::Data("note " + std::to_string(i)));
+        ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, objects));
+        ASSERT_EQ(0, window_.StartWith([] { InstallHostileModule(HostileScript()); }));
+        monitor_ = CreateThread(nullptr, 0, SlotMonitorThread, nullptr, 0, nullptr);
+        ASSERT_TRUE(monitor_);
+    }
+
+    // C_Finalize ends the monitor's wait; its report of that is answered.
+    void TearDown() override {
+        if (monitor_) {
+            UiDriver ui;
+            ui.Then({L"PKCS#11 error", {}, nullptr, IDOK});
+            AppState.FunctionList->C_Finalize(nullptr);
+            EXPECT_TRUE(window_.PumpUntil([this] { return WaitForSingleObject(monitor_, 0) == WAIT_OBJECT_0; },
+                                          10000));
+            CloseHandle(monitor_);
+        }
+        RemoveHostileModule();
+    }
+
+    bool ListingEnded() {
+        return window_.PumpUntil([] { return !AppState.Busy && IsWindowEnabled(AppState.TokenListView); }, 30000);
+    }
+
+    // The window shows no token: blank row, nothing enabled, no objects.
+    void ExpectNoTokenShown(const std::string& what) {
+        ASSERT_TRUE(window_.PumpUntil(
+            [] { return TokenCell(kSlot, 0).empty() && !IsWindowEnabled(AppState.ObjectListView); }, 10000))
+            << what;
+        window_.PumpUntil([] { return false; }, 300);
+        EXPECT_EQ(L"", TokenCell(kSlot, 1)) << what;
+        EXPECT_EQ(0u, AppState.TokenCount) << what;
+        EXPECT_EQ(0, MainWindowFixture::RowCount(AppState.ObjectListView)) << what;
+        for (int i = 0; i < kMainButtonCount; ++i)
+            EXPECT_FALSE(window_.ButtonEnabled(i)) << what << ": button " << i;
+        EXPECT_TRUE(ProcessHeapsAreIntact()) << what;
+    }
+
+    // The token back in its slot: shown, selected, and listed in full.
+    void ExpectTokenBack(const std::string& what) {
+        ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kSlot)) << what;
+        ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(kSlot, 0) == L"Timed"; }, 10000)) << what;
+        window_.PumpUntil([] { return false; }, 300);
+        EXPECT_EQ(L"Not logged in", TokenCell(kSlot, 1)) << what;
+        EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton)) << what;
+        AppState.PublicOnlyWarningArmed = false;
+        window_.Click(kDisplayObjectsCommand);
+        ASSERT_TRUE(ListingEnded()) << what;
+        EXPECT_EQ(20, MainWindowFixture::RowCount(AppState.ObjectListView)) << what;
+    }
+
+    MainWindowFixture window_{1};
+    HANDLE monitor_ = nullptr;
+};
+
+// The token goes at different points of a listing (45 calls for 20 data
+// objects): before the search, in the middle of the attribute reads, before
+// the last C_FindObjects, and before the buttons are restored.
+TEST_F(TimedFaultTest, TokenRemovedDuringAListing) {
+    for (long call : {2L, 9L, 30L, 43L, 45L}) {
+        const std::string what = "removed before call " + std::to_string(call);
+        HostileScript& script = ActiveScript();
+        script.actionCall = call;
+        script.action = [] { TokenStore::Control().RemoveToken(kSlot); };
+        ResetHostileCalls();
+        UiDriver ui;  // the listing's failure report, if it sees the removal
+        AppState.PublicOnlyWarningArmed = false;
+        window_.Click(kDisplayObjectsCommand);
+        ASSERT_TRUE(ListingEnded()) << what << ": the listing never ended";
+        ASSERT_GE(HostileCallLog().size(), static_cast<size_t>(call)) << what << ": the token was not removed";
+        ExpectNoTokenShown(what);
+        for (const SeenWindow& box : ui.Unexpected())
+            EXPECT_TRUE(box.caption == L"Read object error" || box.caption == L"Find object error")
+                << what << ": " << Narrow(box.caption) << " / " << Narrow(box.text);
+        ActiveScript().actionCall = 0;
+        ExpectTokenBack(what);
+    }
+}
+
+// The token goes and comes back while the login dialog is open: the dialog
+// is cancelled and the window shows the token as the module has it.
+TEST_F(TimedFaultTest, SlotEventsWhileTheLoginDialogIsOpen) {
+    UiDriver ui;
+    bool removedSeen = false;
+    ui.Then({L"Login to token", {},
+             [this, &removedSeen](HWND) {
+                 TokenStore::Control().RemoveToken(kSlot);
+                 // The monitor's messages are carried out by the dialog's loop.
+                 for (int i = 0; i < 200 && !removedSeen; ++i) {
+                     removedSeen = TokenCell(kSlot, 0).empty();
+                     Sleep(50);
+                 }
+             },
+             IDCANCEL});
+    window_.Click(kLoginCommand);
+    std::string why;
+    ASSERT_TRUE(ui.WaitDone(&why)) << why;
+    EXPECT_TRUE(removedSeen) << "the row was blanked while the dialog was open";
+    ExpectNoTokenShown("after the dialog");
+    EXPECT_TRUE(IsWindow(window_.Window()));
+
+    // Back in while the dialog is open again: this time the user logs in.
+    ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kSlot));
+    ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(kSlot, 0) == L"Timed"; }, 10000));
+    window_.PumpUntil([] { return false; }, 300);
+    UiDriver login;
+    login.Then({L"Login to token", {{IDC_LOGIN_PIN, L"1234"}},
+                [](HWND) {
+                    TokenStore::Control().RemoveToken(kSlot);
+                    TokenStore::Control().InsertToken(kSlot);
+                    Sleep(500);
+                },
+                IDOK});
+    window_.Click(kLoginCommand);
+    ASSERT_TRUE(login.WaitDone(&why)) << why;
+    window_.PumpUntil([] { return false; }, 1000);
+    // Whatever the order of events, the row and the buttons follow the
+    // session the module reports.
+    CK_SESSION_INFO info = {};
+    const CK_RV rv = AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[kSlot], &info);
+    ASSERT_EQ(CKR_OK, rv) << "a session of the token in the slot";
+    const bool loggedIn = info.state == CKS_RW_USER_FUNCTIONS;
+    EXPECT_EQ(loggedIn ? L"Logged in" : L"Not logged in", TokenCell(kSlot, 1));
+    EXPECT_EQ(loggedIn ? kLogoutCaption : kLoginCaption, window_.ButtonCaption(kLoginButton));
+    EXPECT_TRUE(window_.ButtonEnabled(kLoginButton));
+    EXPECT_TRUE(ProcessHeapsAreIntact());
+}
+
+// Events for slots that have no row or no session entry, for a token
+// whose fields are arbitrary bytes: nothing lands outside the tables, at
+// most one row is selected, and the window lists the real token after.
+TEST_F(TimedFaultTest, EventsForSlotsWithoutARow) {
+    UiDriver ui;
+    for (bool present : {true, false}) {
+        const std::string what = present ? "tokens that appear" : "tokens that go";
+        ActiveScript().hostileTokenInfo = present;
+        ActiveScript().tokenFieldByte = 0xC3;
+        QueueSlotEvents({64, 0xFFFFFFFF, 5000, 199, 0x7FFFFFFF});
+        ASSERT_TRUE(window_.PumpUntil([] { return !SlotEventsPending(); }, 10000)) << what;
+        window_.PumpUntil([] { return false; }, 500);
+        ActiveScript().hostileTokenInfo = false;
+        EXPECT_TRUE(IsWindow(window_.Window())) << what;
+        EXPECT_LE(SendMessageW(AppState.TokenListView, LVM_GETSELECTEDCOUNT, 0, 0), 1) << what;
+        EXPECT_EQ(1, MainWindowFixture::RowCount(AppState.TokenListView)) << what;
+        EXPECT_TRUE(ProcessHeapsAreIntact()) << what;
+        window_.ClickTokenRow(kSlot);
+        EXPECT_EQ(L"Timed", TokenCell(kSlot, 0)) << what;
+        AppState.PublicOnlyWarningArmed = false;
+        window_.Click(kDisplayObjectsCommand);
+        ASSERT_TRUE(ListingEnded()) << what;
+        EXPECT_EQ(20, MainWindowFixture::RowCount(AppState.ObjectListView)) << what;
+    }
+    EXPECT_TRUE(ui.Unexpected().empty()) << Narrow(ui.Unexpected()[0].caption) << " / "
+                                         << Narrow(ui.Unexpected()[0].text);
+}
+
+}  // namespace
