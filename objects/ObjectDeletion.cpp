@@ -24,6 +24,11 @@ void ReportRefusedObject(CK_OBJECT_HANDLE handle, CK_RV rv) {
     MessageBoxA(nullptr, text, "Object deletion problem", MB_ICONWARNING);
 }
 
+bool TokenPresent(int slot) {
+    CK_TOKEN_INFO info = {};
+    return AppState.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(slot), &info) == CKR_OK;
+}
+
 // The request for `rows` of the object list; null when there is no memory.
 DeletionRequest* NewDeletionRequest(int slot, const std::vector<int>& rows) {
     std::unique_ptr<DeletionRequest> request(new (std::nothrow) DeletionRequest);
@@ -57,8 +62,12 @@ DWORD WINAPI DeleteObjectsThread(LPVOID parameter) {
     }
 
     // The token list stays disabled until the rebuilt listing has ended: it
-    // still uses the session.
-    EnableWindow(AppState.ObjectListView, TRUE);
+    // still uses the session. The object list comes back only while the
+    // slot still holds a token: the slot monitor disabled it when the token
+    // was taken out during the deletions, and a list of no token takes no
+    // input.
+    if (TokenPresent(slot))
+        EnableWindow(AppState.ObjectListView, TRUE);
     SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
     if (ListTokenObjects(slot) == 1)
         AppState.FunctionList->C_FindObjectsFinal(AppState.SessionTable[slot]);

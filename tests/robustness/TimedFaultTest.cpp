@@ -72,7 +72,7 @@ protected:
     }
 
     // The token back in its slot: shown, selected, and listed in full.
-    void ExpectTokenBack(const std::string& what) {
+    void ExpectTokenBack(const std::string& what, int objects = 20) {
         ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kSlot)) << what;
         ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(kSlot, 0) == L"Timed"; }, 10000)) << what;
         window_.PumpUntil([] { return false; }, 300);
@@ -81,7 +81,17 @@ protected:
         AppState.PublicOnlyWarningArmed = false;
         window_.Click(kDisplayObjectsCommand);
         ASSERT_TRUE(ListingEnded()) << what;
-        EXPECT_EQ(20, MainWindowFixture::RowCount(AppState.ObjectListView)) << what;
+        EXPECT_EQ(objects, MainWindowFixture::RowCount(AppState.ObjectListView)) << what;
+    }
+
+    static void SelectObjectRows(int count) {
+        for (int row = 0; row < count; ++row) {
+            LVITEMW item = {};
+            item.stateMask = LVIS_SELECTED;
+            item.state = LVIS_SELECTED;
+            SendMessageW(AppState.ObjectListView, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                         reinterpret_cast<LPARAM>(&item));
+        }
     }
 
     MainWindowFixture window_{1};
@@ -110,6 +120,36 @@ TEST_F(TimedFaultTest, TokenRemovedDuringAListing) {
         ActiveScript().actionCall = 0;
         ExpectTokenBack(what);
     }
+}
+
+// The token goes after the first of five objects is destroyed: the other
+// four are reported, the rebuilt listing finds no token, and the window
+// shows none, its object list included.
+TEST_F(TimedFaultTest, TokenRemovedDuringADeletion) {
+    CK_UTF8CHAR pin[] = "1234";
+    ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[kSlot], CKU_USER, pin, 4));
+    window_.Click(kDisplayObjectsCommand);
+    ASSERT_TRUE(ListingEnded());
+    ASSERT_EQ(20, MainWindowFixture::RowCount(AppState.ObjectListView));
+    SelectObjectRows(5);
+
+    HostileScript& script = ActiveScript();
+    script.actionCall = 2;  // before the second C_DestroyObject
+    script.action = [] { TokenStore::Control().RemoveToken(kSlot); };
+    ResetHostileCalls();
+    UiDriver ui;  // the confirmation, then the reports of the refused objects
+    ui.Then({L"Remove object", {}, nullptr, IDYES});
+    window_.Click(kDeleteObjectsCommand);
+    window_.PumpUntil([&ui] { return ui.PendingSteps() == 0; }, 10000);
+    std::string why;
+    ASSERT_TRUE(ui.WaitDone(&why)) << why;
+    ASSERT_TRUE(ListingEnded()) << "the deletion never ended";
+    ASSERT_EQ("C_DestroyObject", HostileCallLog().at(0));
+    ExpectNoTokenShown("after the deletion");
+    for (const SeenWindow& box : ui.Unexpected())
+        EXPECT_EQ(L"Object deletion problem", box.caption) << Narrow(box.text);
+    ActiveScript().actionCall = 0;
+    ExpectTokenBack("after the deletion", 19);
 }
 
 // The token goes and comes back while the login dialog is open: the dialog
