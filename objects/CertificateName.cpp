@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <new>
 
 #include "app/AppState.h"
 #include "import/DerStructure.h"
+#include "objects/CertificateFile.h"
 
 namespace {
 
@@ -117,10 +117,10 @@ void ReadCertificateCommonName(int slot, CK_OBJECT_HANDLE handle, std::wstring* 
         ShowNameError(L"Can't read certificate from the token");
         return;
     }
+    // A length no certificate has (a module may claim gigabytes) is an
+    // allocation that failed: no such buffer is ever zero-filled.
     std::vector<unsigned char> der;
-    try {
-        der.assign(attribute.ulValueLen, 0);
-    } catch (const std::bad_alloc&) {
+    if (!AllocateCertificateValue(attribute.ulValueLen, &der)) {
         ShowNameError(L"Error in allocating memory");
         return;
     }

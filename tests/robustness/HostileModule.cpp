@@ -148,7 +148,8 @@ CK_RV AnswerAttribute(const HostileObject& object, CK_ATTRIBUTE* attribute) {
     }
     const AttributeBytes& bytes = value->second;
     if (!attribute->pValue) {
-        attribute->ulValueLen = bytes.size();
+        auto claimed = object.claimedLength.find(attribute->type);
+        attribute->ulValueLen = claimed == object.claimedLength.end() ? bytes.size() : claimed->second;
         return CKR_OK;
     }
     if (attribute->ulValueLen < bytes.size()) {

@@ -21,6 +21,7 @@ struct HostileObject {
     CK_OBJECT_HANDLE handle = 0;
     std::map<CK_ATTRIBUTE_TYPE, AttributeBytes> values;  // the attributes it has
     std::set<CK_ATTRIBUTE_TYPE> unavailable;             // answered CKR_OK with CK_UNAVAILABLE_INFORMATION
+    std::map<CK_ATTRIBUTE_TYPE, CK_ULONG> claimedLength; // the answer to a length query, if not the true one
 };
 
 struct HostileScript {

@@ -243,6 +243,8 @@ TEST_F(HostileModuleTest, CertificateValuesThatAreNoCertificate) {
         {"an empty value", AttributeBytes(), L"Can't read certificate from the token"},
         {"a certificate whose BIT STRING is empty", CertificateWithEmptyBitString(), nullptr},
         {"a certificate cut in half", truncated, nullptr},
+        {"a CKA_VALUE whose length is unavailable", AttributeBytes(), nullptr},
+        {"a CKA_VALUE that claims 4 GB", ReadFixture(L"cn_simple.der"), L"Error in allocating memory"},
         {"64 KB of a SEQUENCE's header and zeros",
          [] { AttributeBytes v(65536, 0); v[0] = 0x30; v[1] = 0x83; v[2] = 0x00; v[3] = 0xFF; v[4] = 0xFC; return v; }(),
          nullptr},
@@ -255,11 +257,16 @@ TEST_F(HostileModuleTest, CertificateValuesThatAreNoCertificate) {
         HostileScript& script = ActiveScript();
         script.scriptObjects = true;
         script.objects = {CertificateObject(1, c.value), DataObject(2, "next")};
+        if (current == "a CKA_VALUE whose length is unavailable")
+            script.objects[0].unavailable = {CKA_VALUE};
+        if (current == "a CKA_VALUE that claims 4 GB")
+            script.objects[0].claimedLength[CKA_VALUE] = 0xFFFFFFF0;
         UiDriver ui;
         ASSERT_TRUE(DisplayObjects()) << c.what << ": the listing never ended";
         ASSERT_EQ(2, ObjectRows()) << c.what << ": the listing goes on past the certificate";
         EXPECT_EQ(L"Digital certificate", Cell(AppState.ObjectListView, 0, 1)) << c.what;
-        const std::wstring expectedName = c.value == ReadFixture(L"cn_simple.der") ? L"Alice Example" : L"";
+        const bool sound = c.value == ReadFixture(L"cn_simple.der") && script.objects[0].claimedLength.empty();
+        const std::wstring expectedName = sound ? L"Alice Example" : L"";
         EXPECT_EQ(expectedName, Cell(AppState.ObjectListView, 0, 2)) << c.what;
         if (c.box) {
             ASSERT_EQ(1u, ui.Unexpected().size()) << c.what;
