@@ -212,6 +212,12 @@ CK_RV HostileDestroyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle) {
     return rv != CKR_OK ? rv : g_real->C_DestroyObject(session, handle);
 }
 
+CK_RV HostileCreateObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
+                          CK_OBJECT_HANDLE_PTR object) {
+    CK_RV rv = CountCall("C_CreateObject");
+    return rv != CKR_OK ? rv : g_real->C_CreateObject(session, attributes, count, object);
+}
+
 }  // namespace
 
 void InstallHostileModule(const HostileScript& script) {
@@ -227,6 +233,7 @@ void InstallHostileModule(const HostileScript& script) {
     g_hostile.C_FindObjectsFinal = HostileFindObjectsFinal;
     g_hostile.C_GetAttributeValue = HostileGetAttributeValue;
     g_hostile.C_DestroyObject = HostileDestroyObject;
+    g_hostile.C_CreateObject = HostileCreateObject;
     g_hostile.C_WaitForSlotEvent = HostileWaitForSlotEvent;
     g_script = script;
     ResetHostileCalls();

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <set>
 #include <string>
 
 #include "HostileModule.h"
@@ -14,9 +15,14 @@
 #include "app/ControlIds.h"
 #include "app/SlotMonitor.h"
 #include "app/TokenPanel.h"
+#include "import/ImportCertificate.h"
+#include "objects/ObjectTables.h"
+#include "import/ImportPfx.h"
+#include "import/PfxImportState.h"
 #include "res/resource.h"
 #include "support/MainWindowFixture.h"
 #include "support/ObjectTemplates.h"
+#include "support/TestFiles.h"
 #include "support/UiDriver.h"
 
 namespace {
@@ -199,6 +205,64 @@ TEST_F(TimedFaultTest, SlotEventsWhileTheLoginDialogIsOpen) {
     EXPECT_EQ(loggedIn ? kLogoutCaption : kLoginCaption, window_.ButtonCaption(kLoginButton));
     EXPECT_TRUE(window_.ButtonEnabled(kLoginButton));
     EXPECT_TRUE(ProcessHeapsAreIntact());
+}
+
+// Public objects an import stored before the token went: the calls carried
+// out before call `removedBefore` that created an object, at most the
+// certificate and the public key (a private key is not listed publicly).
+int PublicObjectsStoredBefore(long removedBefore) {
+    int created = 0;
+    const std::vector<std::string> log = HostileCallLog();
+    for (long i = 0; i + 1 < removedBefore && i < static_cast<long>(log.size()); ++i)
+        created += log[static_cast<size_t>(i)] == "C_CreateObject";
+    return created < 2 ? created : 2;
+}
+
+// The token goes while a certificate and while a PFX is imported, before
+// each of the import's Cryptoki calls in turn: the import reports a
+// failure, no key container is left, the window shows no token, and the
+// token, put back, holds its objects and what was stored before the pull.
+TEST_F(TimedFaultTest, TokenRemovedDuringAnImport) {
+    const std::set<std::string> containersBefore = KeyContainerNames();
+    for (bool pfx : {false, true}) {
+        for (long call = 1; call <= (pfx ? 3 : 1); ++call) {
+            const std::string what = std::string(pfx ? "PFX" : "certificate") + ", removed before call " +
+                                     std::to_string(call);
+            CK_UTF8CHAR pin[] = "1234";
+            ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[kSlot], CKU_USER, pin, 4)) << what;
+            HostileScript& script = ActiveScript();
+            script.actionCall = call;
+            script.action = [] { TokenStore::Control().RemoveToken(kSlot); };
+            ResetHostileCalls();
+            int result = 0;
+            if (pfx) {
+                const std::wstring path = FixturePath(L"imp_modern.pfx");
+                wcsncpy(PfxImportState.PfxFilePath, path.c_str(), kPfxPathCapacity - 1);
+                PfxImportState.PfxImportChain = false;
+                PfxImportState.PfxKeyExtractable = false;
+                AppState.DialogSlot = kSlot;
+                result = ImportPfx(L"secret");
+            } else {
+                result = ImportCertificate(kSlot, FixturePath(L"cn_simple.der").c_str(), nullptr, nullptr);
+            }
+            EXPECT_NE(0, result) << what << ": an import onto a token that went reported success";
+            ASSERT_GE(HostileCallLog().size(), static_cast<size_t>(call)) << what << ": the token was not removed";
+            EXPECT_EQ(containersBefore, KeyContainerNames()) << what;
+            const int stored = PublicObjectsStoredBefore(call);
+            ExpectNoTokenShown(what);
+            ActiveScript().actionCall = 0;
+            ExpectTokenBack(what, 20 + stored);
+            if (stored > 0) {
+                // What the import stored before the pull goes again, for the next case.
+                CK_UTF8CHAR userPin[] = "1234";
+                CK_SESSION_HANDLE session = AppState.SessionTable[kSlot];
+                ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(session, CKU_USER, userPin, 4)) << what;
+                for (int row = 20; row < 20 + stored; ++row)
+                    AppState.FunctionList->C_DestroyObject(session, ObjectHandleAt(row));
+                AppState.FunctionList->C_Logout(session);
+            }
+        }
+    }
 }
 
 // Events for slots that have no row or no session entry, for a token
