@@ -54,7 +54,7 @@ const UiRecord kObjectListColumns[] = {
     {"Key length", 95, 0, 0, 0, 0},
 };
 
-struct ControlSpec {
+struct ControlLayout {
     const wchar_t* ClassName;
     const wchar_t* Text;
     DWORD Style;
@@ -67,34 +67,34 @@ const DWORD kGroupStyle = WS_CHILD | WS_VISIBLE | WS_GROUP | BS_GROUPBOX;
 
 // The lists are tab stops as well as the buttons, so that the window can be
 // used from the keyboard alone.
-const ControlSpec kTokenListSpec = {
+const ControlLayout kTokenListLayout = {
     WC_LISTVIEWW, L"",
     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_EDITLABELS,
     20, 32, 260, 105, kTokenListId};
-const ControlSpec kTokenInfoSpec = {
+const ControlLayout kTokenInfoLayout = {
     WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_EDITLABELS | LVS_NOCOLUMNHEADER,
     300, 32, 210, 105, kTokenInfoId};
-const ControlSpec kObjectListSpec = {
+const ControlLayout kObjectListLayout = {
     WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_EDITLABELS,
     20, 200, 633, 240, kObjectListId};
-const ControlSpec kTokenGroupSpec = {
+const ControlLayout kTokenGroupLayout = {
     L"BUTTON", L"Token Management && Authentication ", kGroupStyle, 15, 15, 643, 130, kTokenGroupId};
-const ControlSpec kObjectGroupSpec = {
+const ControlLayout kObjectGroupLayout = {
     L"BUTTON", L"Object management", kGroupStyle, 15, 150, 643, 300, kObjectGroupId};
-const ControlSpec kAdminGroupSpec = {
+const ControlLayout kAdminGroupLayout = {
     L"BUTTON", L"Admin tools", kGroupStyle, 15, 450, 643, 45, kAdminGroupId};
 
 // Fonts: height, orientation, weight; all "tahoma", width and escapement 0,
 // no italic, underline or strike-out, character set 0, output precision 5,
 // clip precision 15, quality 4 (anti-aliased), pitch and family 0.
-struct FontSpec {
+struct FontStyle {
     int Height;
     int Orientation;
     int Weight;
 };
-const FontSpec kPanelFont = {13, 10, 500};
-const FontSpec kGroupFont = {13, 10, 500};
-const FontSpec kEditFont = {13, 10, 400};
+const FontStyle kPanelFont = {13, 10, 500};
+const FontStyle kGroupFont = {13, 10, 500};
+const FontStyle kEditFont = {13, 10, 400};
 
 struct WindowFonts {
     HFONT Panel = nullptr;
@@ -102,14 +102,15 @@ struct WindowFonts {
 };
 WindowFonts g_fonts;
 
-HFONT CreateTahoma(const FontSpec& spec) {
-    return CreateFontW(spec.Height, 0, 0, spec.Orientation, spec.Weight, FALSE, FALSE, FALSE, 0, 5, 15, 4, 0,
+HFONT CreateTahoma(const FontStyle& style) {
+    return CreateFontW(style.Height, 0, 0, style.Orientation, style.Weight, FALSE, FALSE, FALSE, 0, 5, 15, 4, 0,
                        L"tahoma");
 }
 
-HWND CreateControl(HWND parent, HINSTANCE instance, const ControlSpec& spec) {
-    return CreateWindowExW(0, spec.ClassName, spec.Text, spec.Style, spec.X, spec.Y, spec.Width, spec.Height,
-                           parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)), instance, nullptr);
+HWND CreateControl(HWND parent, HINSTANCE instance, const ControlLayout& control) {
+    return CreateWindowExW(0, control.ClassName, control.Text, control.Style, control.X, control.Y, control.Width,
+                           control.Height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.Id)),
+                           instance, nullptr);
 }
 
 bool InsertColumns(HWND list, const UiRecord* columns, int count, int format) {
@@ -147,15 +148,15 @@ void CreateButtons(HWND parent, HINSTANCE instance, const UiRecord* table, int c
 }
 
 bool CreateListsAndGroups(HWND window, HINSTANCE instance) {
-    AppState.TokenListView = CreateControl(window, instance, kTokenListSpec);
+    AppState.TokenListView = CreateControl(window, instance, kTokenListLayout);
     SetFocus(AppState.TokenListView);
     SendMessageW(AppState.TokenListView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_SNAPTOGRID);
     if (!InsertColumns(AppState.TokenListView, kTokenListColumns, ARRAYSIZE(kTokenListColumns), LVCFMT_CENTER))
         return false;
 
-    AppState.TokenInfoView = CreateControl(window, instance, kTokenInfoSpec);
-    HWND tokenGroup = CreateControl(window, instance, kTokenGroupSpec);
+    AppState.TokenInfoView = CreateControl(window, instance, kTokenInfoLayout);
+    HWND tokenGroup = CreateControl(window, instance, kTokenGroupLayout);
 
     g_fonts.Panel = CreateTahoma(kPanelFont);
     g_fonts.Group = CreateTahoma(kGroupFont);
@@ -164,14 +165,14 @@ bool CreateListsAndGroups(HWND window, HINSTANCE instance) {
         return false;
     SendMessageW(AppState.TokenInfoView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
 
-    AppState.ObjectListView = CreateControl(window, instance, kObjectListSpec);
+    AppState.ObjectListView = CreateControl(window, instance, kObjectListLayout);
     SendMessageW(AppState.ObjectListView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_SNAPTOGRID);
     if (!InsertColumns(AppState.ObjectListView, kObjectListColumns, ARRAYSIZE(kObjectListColumns), LVCFMT_CENTER))
         return false;
     EnableWindow(AppState.ObjectListView, FALSE);
 
-    HWND objectGroup = CreateControl(window, instance, kObjectGroupSpec);
+    HWND objectGroup = CreateControl(window, instance, kObjectGroupLayout);
     SetFont(tokenGroup, g_fonts.Group, true);
     SetFont(objectGroup, g_fonts.Group, true);
     return true;
@@ -185,7 +186,7 @@ bool CreateMainWindowControls(HWND window, HINSTANCE instance) {
     CreateButtons(window, instance, kMainButtonTable, kMainButtonCount, AppState.MainButtons);
     if (AppState.AdminMode) {
         CreateButtons(window, instance, kAdminButtonTable, kAdminButtonCount, AppState.AdminButtons);
-        HWND adminGroup = CreateControl(window, instance, kAdminGroupSpec);
+        HWND adminGroup = CreateControl(window, instance, kAdminGroupLayout);
         SetFont(adminGroup, g_fonts.Group, true);
     }
     return true;

@@ -92,12 +92,12 @@ int OpenCertificateKey(const ContainerName& name, DWORD keySpec, CertificateKey*
         key->Provider = 0;
         return kPfxContainerNotOpened;
     }
-    std::vector<DWORD> specs = {keySpec};
+    std::vector<DWORD> keyKinds = {keySpec};
     if (keySpec != AT_KEYEXCHANGE && keySpec != AT_SIGNATURE)
-        specs.insert(specs.end(), {static_cast<DWORD>(AT_KEYEXCHANGE), static_cast<DWORD>(AT_SIGNATURE)});
-    for (DWORD spec : specs)
-        if (CryptGetUserKey(key->Provider, spec, &key->Key)) {
-            key->KeySpec = spec;
+        keyKinds.insert(keyKinds.end(), {static_cast<DWORD>(AT_KEYEXCHANGE), static_cast<DWORD>(AT_SIGNATURE)});
+    for (DWORD kind : keyKinds)
+        if (CryptGetUserKey(key->Provider, kind, &key->Key)) {
+            key->KeySpec = kind;
             return kPfxImported;
         }
     key->Key = 0;
