@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
 #include "app/AppState.h"
 #include "cryptoki/ModuleLoader.h"
 #include "import/ImportPfx.h"
@@ -24,24 +25,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr char kPin[] = "123456";
-
-double Ms(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-std::wstring BinFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L"\\/"));
-}
 
 std::wstring Widen(const char* text) {
     std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), L'\0');

@@ -16,32 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
 #include "softtoken/SoftTokenControl.h"
 #include "support/RemoteListView.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kTokenListId = 110;
 constexpr int kObjectListId = 130;
 constexpr WPARAM kDisplayObjectsCommand = 104;
 constexpr DWORD kTimeoutMs = 60000;
-
-double Ms(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-std::wstring BinFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.find_last_of(L"\\/"));
-}
 
 // One token in slot 0 holding `count` public data objects.
 std::wstring MakeStore(int count) {

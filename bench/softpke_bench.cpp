@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
 #include "SoftTokenControl.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr char kPin[] = "123456";
 constexpr size_t kFields = 150;
 constexpr size_t kOutputSize = 10000;
@@ -42,11 +42,6 @@ template <typename T>
 bool Resolve(HMODULE module, const char* name, T* call) {
     *call = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     return *call != nullptr;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // One CSR, timed from login to the CSR text; `keyId` "" makes a new pair.

@@ -15,22 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchTiming.h"
 #include "SoftTokenControl.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kObjects = 1000;
 constexpr char kPin[] = "123456";
-
-double Ms(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // 1,000 token objects: certificates, public and private RSA keys, data.
 CK_RV Populate(CK_SLOT_ID slot) {

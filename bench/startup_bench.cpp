@@ -16,31 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
 #include "softtoken/SoftTokenControl.h"
 #include "support/RemoteListView.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kTokens = 4;
 constexpr double kRatioBudget = 1.5;
 constexpr DWORD kRunTimeoutMs = 30000;
-
-double Ms(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-std::wstring BinFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.find_last_of(L"\\/"));
-}
 
 // A store of four tokens in a new folder under the temporary folder.
 std::wstring MakeStore() {

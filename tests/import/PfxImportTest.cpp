@@ -9,6 +9,7 @@
 #include "import/ImportCertificate.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
+#include "support/KeyContainers.h"
 #include "support/TestFiles.h"
 #include "support/UiDriver.h"
 
@@ -222,47 +223,30 @@ TEST_F(PfxImportTest, FullTokenWhileStoringThePrivateKeyKeepsCertificateAndPubli
     EXPECT_EQ(Objects(CKO_PRIVATE_KEY).size(), 0u);
 }
 
-// The key containers of the enhanced provider, by name.
-std::set<std::string> KeyContainers() {
-    std::set<std::string> names;
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextW(&provider, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-        return names;
-    char name[1024];
-    for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
-        DWORD size = sizeof name;
-        if (!CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags))
-            break;
-        names.insert(name);
-    }
-    CryptReleaseContext(provider, 0);
-    return names;
-}
-
 // Opens a PFX fixture the way the import does and deletes its containers
 // again: true when the enumeration saw them appear.
 bool ContainersOfPfxAreVisible(const std::wstring& name) {
-    const std::set<std::string> before = KeyContainers();
+    const std::set<std::string> before = KeyContainerNames();
     Bytes file = ReadFixture(name);
     CRYPT_DATA_BLOB blob = {static_cast<DWORD>(file.size()), file.data()};
     HCERTSTORE store = PFXImportCertStore(&blob, L"secret", CRYPT_EXPORTABLE);
     if (!store)
         return false;
-    const bool visible = KeyContainers() != before;
+    const bool visible = KeyContainerNames() != before;
     DeleteKeyContainersOfStore(store);
     CertCloseStore(store, 0);
-    return visible && KeyContainers() == before;
+    return visible && KeyContainerNames() == before;
 }
 
 TEST_F(PfxImportTest, TemporaryKeyContainersAreDeleted) {
     ASSERT_TRUE(ContainersOfPfxAreVisible(L"imp_chain.pfx")) << "the container list shows a PFX's containers";
-    const std::set<std::string> before = KeyContainers();
+    const std::set<std::string> before = KeyContainerNames();
     ASSERT_EQ(ImportFixture(L"imp_chain.pfx"), kPfxImported);
-    EXPECT_EQ(KeyContainers(), before);
+    EXPECT_EQ(KeyContainerNames(), before);
     // An import that stops at its first certificate deletes them as well.
     ASSERT_EQ(TokenStore::Control().SetFault("C_CreateObject", 1, CKR_DEVICE_MEMORY), CKR_OK);
     EXPECT_EQ(ImportFixture(L"imp_chain.pfx", true), 10 + 0x31);
-    EXPECT_EQ(KeyContainers(), before);
+    EXPECT_EQ(KeyContainerNames(), before);
     EXPECT_EQ(ObjectCount(), 3u) << "the first import's objects only";
 }
 

@@ -27,22 +27,6 @@ std::vector<unsigned char> ReadRobustnessFixture(const std::wstring& name) {
     return bytes;
 }
 
-std::set<std::string> KeyContainerNames() {
-    std::set<std::string> names;
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextW(&provider, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-        return names;
-    char name[1024];
-    for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
-        DWORD size = sizeof name;
-        if (!CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags))
-            break;
-        names.insert(name);
-    }
-    CryptReleaseContext(provider, 0);
-    return names;
-}
-
 bool ProcessHeapsAreIntact() {
     HANDLE heaps[256];
     const DWORD count = GetProcessHeaps(256, heaps);

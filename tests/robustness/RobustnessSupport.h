@@ -1,17 +1,16 @@
 // Shared by the robustness tests: their own seed files, the platform's key
-// containers, and a last word from a test process that crashes.
+// containers (support/KeyContainers.h), and a last word from a test process that crashes.
 #pragma once
 
 #include <set>
 #include <string>
 #include <vector>
 
+#include "support/KeyContainers.h"
+
 // A file made by make_hostile_fixtures.sh, by name ("rb_open.pfx").
 std::vector<unsigned char> ReadRobustnessFixture(const std::wstring& name);
 
-// The names of the key containers of the platform's RSA provider: a PFX
-// import makes one per key, and must delete each again.
-std::set<std::string> KeyContainerNames();
 
 // Whether every heap of the process passes the platform's own validation:
 // a write past a buffer shows here long before it crashes anything.
