@@ -3,6 +3,7 @@
 // Entry points the token does not offer answer CKR_FUNCTION_NOT_SUPPORTED.
 #include "Faults.h"
 #include "Operations.h"
+#include "SoftTokenControl.h"
 
 #include <new>
 
@@ -12,9 +13,11 @@ namespace {
 
 template <typename Body>
 CK_RV Run(const char* name, const char* variant, Body body) {
-    CK_RV injected = CKR_OK;
-    if (Faults::Get().Take(name, variant, &injected))
-        return injected;
+    const FaultAction fault = Faults::Get().Take(name, variant);
+    if (fault.removeToken)
+        SoftToken_RemoveToken(fault.slot);  // as if pulled just before this call
+    if (fault.answer)
+        return fault.rv;
     try {
         return body();
     } catch (const std::bad_alloc&) {

@@ -36,6 +36,17 @@ void Faults::Set(const std::string& function, CK_ULONG nth, CK_RV rv, bool repea
     local_.push_back(fault);
 }
 
+void Faults::SetRemoval(const std::string& function, CK_ULONG nth, CK_SLOT_ID slot) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Fault fault;
+    fault.serial = nextLocalSerial_++;
+    fault.function = function;
+    fault.nth = nth;
+    fault.rv = slot;
+    fault.removeToken = true;
+    local_.push_back(fault);
+}
+
 void Faults::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     local_.clear();
@@ -55,21 +66,26 @@ bool Faults::Hit(Fault& fault) {
     return fault.calls == fault.nth || (fault.repeat && fault.calls > fault.nth);
 }
 
-bool Faults::Take(const char* function, const char* variant, CK_RV* rv) {
+FaultAction Faults::Take(const char* function, const char* variant) {
     std::lock_guard<std::mutex> lock(mutex_);
     PollControlFile();
-    bool hit = false;
+    FaultAction action;
     for (std::vector<Fault>* list : {&local_, &fromFile_}) {
         for (Fault& fault : *list) {
-            if (fault.function != function && (!variant || fault.function != variant))
+            if (fault.function != "*" && fault.function != function && (!variant || fault.function != variant))
                 continue;
-            if (Hit(fault) && !hit) {
-                hit = true;
-                *rv = fault.rv;
+            if (!Hit(fault))
+                continue;
+            if (fault.removeToken && !action.removeToken) {
+                action.removeToken = true;
+                action.slot = fault.rv;
+            } else if (!fault.removeToken && !action.answer) {
+                action.answer = true;
+                action.rv = fault.rv;
             }
         }
     }
-    return hit;
+    return action;
 }
 
 // Rereads the control file when the shared counter moved or its stamp

@@ -1,6 +1,9 @@
 // Faults for tests: the n-th call of a named entry point (counted from when
 // the fault was set, in this process) answers a chosen code instead of
-// running; optionally every call from the n-th on. Faults come from this
+// running; optionally every call from the n-th on. A removal fault instead
+// takes a slot's token out just before the n-th call runs, so a test can
+// pull the token at an exact point of an operation. The name "*" counts
+// the calls of every entry point. Faults come from this
 // process (SoftToken_SetFault) or from the store's control file, which the
 // tool writes and every process rereads within about 15 ms of a change.
 //
@@ -23,7 +26,16 @@ struct Fault {
     CK_ULONG nth = 1;
     CK_RV rv = CKR_OK;
     bool repeat = false;
+    bool removeToken = false;  // rv is then the slot whose token goes
     CK_ULONG calls = 0;
+};
+
+// What the faults make of one call.
+struct FaultAction {
+    bool answer = false;  // answer `rv` instead of running
+    CK_RV rv = CKR_OK;
+    bool removeToken = false;  // take the token of `slot` out, then run
+    CK_SLOT_ID slot = 0;
 };
 
 class Faults {
@@ -31,13 +43,14 @@ public:
     static Faults& Get();
 
     void Set(const std::string& function, CK_ULONG nth, CK_RV rv, bool repeat);
+    void SetRemoval(const std::string& function, CK_ULONG nth, CK_SLOT_ID slot);
     void Clear();
     // The store whose control file applies; null for none.
     void UseStore(std::shared_ptr<Store> store);
 
     // Counts a call of `function` (and of `variant`, when given) and tells
-    // whether a fault answers it instead.
-    bool Take(const char* function, const char* variant, CK_RV* rv);
+    // what the faults do with it.
+    FaultAction Take(const char* function, const char* variant);
 
 private:
     void PollControlFile();

@@ -312,8 +312,13 @@ SOFTTOKEN_API CK_RV SoftToken_SetFault(const char* function, CK_ULONG nth, CK_RV
 SOFTTOKEN_API CK_RV SoftToken_SetFaultEx(const char* function, CK_ULONG nth, CK_RV rv, CK_ULONG flags) {
     if (!function || !*function || nth == 0)
         return CKR_ARGUMENTS_BAD;
+    if ((flags & SOFTTOKEN_FAULT_REMOVE_TOKEN) && (flags & SOFTTOKEN_FAULT_REPEAT))
+        return CKR_ARGUMENTS_BAD;  // a token is taken out once
     return Guarded([&] {
-        Faults::Get().Set(function, nth, rv, (flags & SOFTTOKEN_FAULT_REPEAT) != 0);
+        if (flags & SOFTTOKEN_FAULT_REMOVE_TOKEN)
+            Faults::Get().SetRemoval(function, nth, rv);
+        else
+            Faults::Get().Set(function, nth, rv, (flags & SOFTTOKEN_FAULT_REPEAT) != 0);
         return CKR_OK;
     });
 }
@@ -324,7 +329,7 @@ SOFTTOKEN_API CK_RV SoftToken_ClearFaults(void) {
 }
 
 SOFTTOKEN_API CK_RV SoftToken_AddStoreFault(const char* function, CK_ULONG nth, CK_RV rv, CK_ULONG flags) {
-    if (!function || !*function || nth == 0 || strchr(function, ' '))
+    if (!function || !*function || nth == 0 || strchr(function, ' ') || (flags & SOFTTOKEN_FAULT_REMOVE_TOKEN))
         return CKR_ARGUMENTS_BAD;
     return Guarded([&] {
         Store store(Store::ResolveFolder());

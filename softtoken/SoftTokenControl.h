@@ -34,6 +34,9 @@ struct SoftTokenParams {
 
 // Fault flag: every call from the n-th on fails, not the n-th alone.
 #define SOFTTOKEN_FAULT_REPEAT 1UL
+// Fault flag: the n-th call is not refused; the token of slot `rv` is taken
+// out just before it runs (in-process faults only).
+#define SOFTTOKEN_FAULT_REMOVE_TOKEN 2UL
 
 // The store folder for later calls and the next C_Initialize; null goes
 // back to TOLVANE_SOFTTOKEN_STORE or the default folder.
@@ -64,8 +67,8 @@ SOFTTOKEN_API CK_RV SoftToken_GenerateKeyPair(CK_SLOT_ID slot, CK_ULONG bits, co
                                               const unsigned char* id, CK_ULONG idLen);
 
 // Faults of this process: the `nth` call of `function` from now on
-// answers `rv`. `function` is a C_ name, C_WaitForSlotEvent:blocking or
-// C_WaitForSlotEvent:nonblocking.
+// answers `rv`. `function` is a C_ name, C_WaitForSlotEvent:blocking,
+// C_WaitForSlotEvent:nonblocking, or "*" for the calls of every entry.
 SOFTTOKEN_API CK_RV SoftToken_SetFault(const char* function, CK_ULONG nth, CK_RV rv);
 SOFTTOKEN_API CK_RV SoftToken_SetFaultEx(const char* function, CK_ULONG nth, CK_RV rv, CK_ULONG flags);
 SOFTTOKEN_API CK_RV SoftToken_ClearFaults(void);

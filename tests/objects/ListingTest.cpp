@@ -19,7 +19,7 @@ namespace {
 using Cells = std::vector<std::wstring>;
 
 CK_OBJECT_CLASS kData = CKO_DATA, kCertificate = CKO_CERTIFICATE, kPublic = CKO_PUBLIC_KEY,
-                kPrivate = CKO_PRIVATE_KEY, kSecret = CKO_SECRET_KEY;
+                kSecret = CKO_SECRET_KEY;
 CK_KEY_TYPE kEc = CKK_EC, kAes = CKK_AES;
 CK_CERTIFICATE_TYPE kX509 = CKC_X_509;
 CK_BBOOL kTrue = CK_TRUE, kFalse = CK_FALSE;

@@ -126,6 +126,33 @@ TEST_F(FaultTest, RepeatFailsEveryCallFromTheNthUntilCleared) {
     EXPECT_EQ(CKR_ARGUMENTS_BAD, control.SetFault("C_Login", 0, CKR_OK));
 }
 
+// A removal fault pulls the token before the n-th call of any entry point:
+// the calls before it work, the n-th runs on a token that is gone, and the
+// fault does not come back.
+TEST_F(FaultTest, ARemovalPullsTheTokenBeforeTheNthCallOfAnyEntry) {
+    CK_SESSION_HANDLE session = Open();
+    EXPECT_EQ(CKR_ARGUMENTS_BAD,
+              control.SetFaultEx("*", 1, 0, SOFTTOKEN_FAULT_REMOVE_TOKEN | SOFTTOKEN_FAULT_REPEAT));
+    ASSERT_EQ(CKR_OK, control.SetFaultEx("*", 3, 0, SOFTTOKEN_FAULT_REMOVE_TOKEN));
+    CK_SESSION_INFO info;
+    EXPECT_EQ(CKR_OK, p11->C_GetSessionInfo(session, &info));
+    EXPECT_EQ(CKR_OK, p11->C_FindObjectsInit(session, nullptr, 0));
+    CK_ULONG state = 0;
+    ASSERT_EQ(CKR_OK, control.GetSlotState(0, &state));
+    EXPECT_EQ(SOFTTOKEN_SLOT_PRESENT, state) << "two calls ran on the token";
+    const CK_RV rv = Find(session);
+    EXPECT_TRUE(rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_DEVICE_REMOVED) << std::hex << rv;
+    ASSERT_EQ(CKR_OK, control.GetSlotState(0, &state));
+    EXPECT_EQ(SOFTTOKEN_SLOT_REMOVED, state);
+
+    ASSERT_EQ(CKR_OK, control.InsertToken(0));
+    session = Open();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(CKR_OK, p11->C_GetSessionInfo(session, &info)) << "a removal happens once";
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, control.AddStoreFault("*", 1, 0, SOFTTOKEN_FAULT_REMOVE_TOKEN))
+        << "removals are for this process only";
+}
+
 TEST_F(FaultTest, TheBlockingWaitCanBeRefusedWhilePollingWorks) {
     ASSERT_EQ(CKR_OK, control.SetFaultEx("C_WaitForSlotEvent:blocking", 1, CKR_FUNCTION_NOT_SUPPORTED,
                                          SOFTTOKEN_FAULT_REPEAT));
