@@ -43,11 +43,24 @@ CK_RV ReadBytes(const TokenSession& token, CK_OBJECT_HANDLE object, CK_ATTRIBUTE
     return token.functions->C_GetAttributeValue(token.session, object, &attribute, 1);
 }
 
-// Modulus and public exponent of `object`; false when it does not show both.
-bool ReadPublicValues(const TokenSession& token, CK_OBJECT_HANDLE object, TokenKeyPair* pair) {
-    return object != CK_INVALID_HANDLE && ReadBytes(token, object, CKA_MODULUS, &pair->modulus) == CKR_OK &&
-           ReadBytes(token, object, CKA_PUBLIC_EXPONENT, &pair->publicExponent) == CKR_OK &&
-           !pair->modulus.empty() && !pair->publicExponent.empty();
+// Whether a failed read says only that the object lacks the value, rather
+// than that the token or the session failed.
+bool ValueMissing(CK_RV rv) {
+    return rv == CKR_ATTRIBUTE_TYPE_INVALID || rv == CKR_ATTRIBUTE_SENSITIVE;
+}
+
+// Modulus and public exponent of `object`: CKR_OK when it shows both,
+// CKR_ATTRIBUTE_TYPE_INVALID when there is no object or it lacks either,
+// otherwise the module's failure.
+CK_RV ReadPublicValues(const TokenSession& token, CK_OBJECT_HANDLE object, TokenKeyPair* pair) {
+    if (object == CK_INVALID_HANDLE)
+        return CKR_ATTRIBUTE_TYPE_INVALID;
+    CK_RV rv = ReadBytes(token, object, CKA_MODULUS, &pair->modulus);
+    if (rv == CKR_OK)
+        rv = ReadBytes(token, object, CKA_PUBLIC_EXPONENT, &pair->publicExponent);
+    if (rv == CKR_OK && (pair->modulus.empty() || pair->publicExponent.empty()))
+        return CKR_ATTRIBUTE_TYPE_INVALID;
+    return ValueMissing(rv) ? CKR_ATTRIBUTE_TYPE_INVALID : rv;
 }
 
 }  // namespace
@@ -76,8 +89,11 @@ int FindKeyPair(const TokenSession& token, const Bytes& id, TokenKeyPair* pair) 
         return static_cast<int>(rv);
     // An RSA private key carries the public values too, for a token that
     // keeps no public key object.
-    if (ReadPublicValues(token, pair->publicKey, pair) || ReadPublicValues(token, pair->privateKey, pair))
-        return kPkeOk;
+    for (CK_OBJECT_HANDLE key : {pair->publicKey, pair->privateKey}) {
+        rv = ReadPublicValues(token, key, pair);
+        if (rv != CKR_ATTRIBUTE_TYPE_INVALID)
+            return rv == CKR_OK ? kPkeOk : static_cast<int>(rv);
+    }
     return kPkeNoModulus;
 }
 
@@ -115,9 +131,10 @@ int GenerateKeyPair(const TokenSession& token, CK_ULONG bits, const std::string&
         pair->publicKey = pair->privateKey = CK_INVALID_HANDLE;
         return static_cast<int>(rv);
     }
-    if (!ReadPublicValues(token, pair->publicKey, pair)) {
+    rv = ReadPublicValues(token, pair->publicKey, pair);
+    if (rv != CKR_OK) {
         DestroyKeyPair(token, *pair);
-        return kPkeNoModulus;
+        return rv == CKR_ATTRIBUTE_TYPE_INVALID ? kPkeNoModulus : static_cast<int>(rv);
     }
     return kPkeOk;
 }

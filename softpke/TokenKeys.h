@@ -27,14 +27,15 @@ struct TokenKeyPair {
 // The RSA key pair whose private key has CKA_ID `id`. Answers 0;
 // kPkeNoKeyForId when there is no private key with that ID;
 // kPkeKeyTypeInvalid when it is not an RSA key; kPkeNoModulus when neither
-// key shows the public values; or the module's return value.
+// key shows the public values; or the module's return value, also when
+// reading the values failed.
 int FindKeyPair(const TokenSession& token, const Bytes& id, TokenKeyPair* pair);
 
 // A new RSA key pair of `bits` bits (exponent 65537) as token objects: the
 // private key private, sensitive, not extractable and for signing and
 // decryption; both labelled `label` and given CKA_SUBJECT `subject`.
-// Answers 0 or the module's return value; nothing stays on the token when
-// it fails.
+// Answers 0, kPkeNoModulus when the new public key shows no values, or the
+// module's return value; nothing stays on the token when it fails.
 int GenerateKeyPair(const TokenSession& token, CK_ULONG bits, const std::string& label, const Bytes& subject,
                     TokenKeyPair* pair);
 

@@ -34,7 +34,7 @@ void OpenChainToken(TokenStore& store, bool create) {
 
 TEST(ChainRequest, NewKeyPairForTheTestCa) {
     TokenStore store;
-    OpenChainToken(store, true);
+    ASSERT_NO_FATAL_FAILURE(OpenChainToken(store, true));
     PkeLibrary pke;
     ASSERT_TRUE(pke.Load());
     ASSERT_EQ(pke.Ready(), 0);
@@ -54,7 +54,7 @@ TEST(ChainRequest, NewKeyPairForTheTestCa) {
 
 TEST(IssuedCertificate, ImportGivesItTheKeyPairsId) {
     TokenStore store;
-    OpenChainToken(store, false);
+    ASSERT_NO_FATAL_FAILURE(OpenChainToken(store, false));
     CK_FUNCTION_LIST_PTR f = AppState.FunctionList;
     const CK_SESSION_HANDLE session = AppState.SessionTable[0];
     ASSERT_EQ(f->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kTestUserPin, 4), CKR_OK);

@@ -248,13 +248,32 @@ TEST_F(CsrTest, TokenFailuresPassOnTheirCodeAndLeaveNoKeyPair) {
     }
 }
 
-TEST_F(CsrTest, ExistingKeySearchFailurePassesOnItsCode) {
+// A failing search or a failing read of the key's values is the module's
+// failure, passed on as its code, not a key without a modulus; for a new
+// key, the pair made for the request goes again.
+TEST_F(CsrTest, KeyReadingFailuresPassOnTheirCode) {
     AddKeyPair(kExistingId);
     ReadyAgain();
-    ASSERT_EQ(TokenStore::Control().SetFault("C_FindObjectsInit", 1, CKR_DEVICE_ERROR), CKR_OK);
-    CsrInput input;
-    input.keyId = "0AFF";
-    EXPECT_EQ(Generate(input).status, static_cast<int>(CKR_DEVICE_ERROR));
+    const size_t objects = ObjectCount();
+    const struct {
+        const char* keyId;
+        TokenFailure failure;
+    } cases[] = {
+        {"0AFF", {"C_FindObjectsInit", 1, CKR_DEVICE_ERROR}},
+        {"0AFF", {"C_GetAttributeValue", 2, CKR_DEVICE_REMOVED}},      // the public key's modulus (size)
+        {"0AFF", {"C_GetAttributeValue", 5, CKR_SESSION_CLOSED}},      // its exponent (value)
+        {"", {"C_GetAttributeValue", 1, CKR_SESSION_HANDLE_INVALID}},  // a new key's modulus
+    };
+    for (const auto& c : cases) {
+        const TokenFailure& f = c.failure;
+        ASSERT_EQ(TokenStore::Control().SetFault(f.function, f.nth, f.rv), CKR_OK);
+        CsrInput input;
+        input.keyId = c.keyId;
+        EXPECT_EQ(Generate(input).status, static_cast<int>(f.rv)) << f.function << " " << f.nth;
+        EXPECT_EQ(ObjectCount(), objects) << f.function << " " << f.nth;
+        TokenStore::Control().ClearFaults();
+        ReadyAgain();
+    }
 }
 
 // A private key whose public key object is another key's: the signature
