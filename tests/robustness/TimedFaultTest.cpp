@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
 #include <set>
 #include <string>
 
@@ -13,7 +14,6 @@
 #include "RobustnessSupport.h"
 #include "app/AppState.h"
 #include "app/ControlIds.h"
-#include "app/SlotMonitor.h"
 #include "app/TokenPanel.h"
 #include "import/ImportCertificate.h"
 #include "objects/ObjectTables.h"
@@ -22,6 +22,7 @@
 #include "res/resource.h"
 #include "support/MainWindowFixture.h"
 #include "support/ObjectTemplates.h"
+#include "support/SlotMonitorRun.h"
 #include "support/TestFiles.h"
 #include "support/UiDriver.h"
 
@@ -42,19 +43,13 @@ protected:
             objects.push_back(ObjectTemplate::Data("note " + std::to_string(i)));
         ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, objects));
         ASSERT_EQ(0, window_.StartWith([] { InstallHostileModule(HostileScript()); }));
-        monitor_ = CreateThread(nullptr, 0, SlotMonitorThread, nullptr, 0, nullptr);
-        ASSERT_TRUE(monitor_);
+        monitor_.reset(new SlotMonitorRun);
+        ASSERT_TRUE(monitor_->Running());
     }
 
-    // C_Finalize ends the monitor's wait; its report of that is answered.
     void TearDown() override {
         if (monitor_) {
-            UiDriver ui;
-            ui.Then({L"PKCS#11 error", {}, nullptr, IDOK});
-            AppState.FunctionList->C_Finalize(nullptr);
-            EXPECT_TRUE(window_.PumpUntil([this] { return WaitForSingleObject(monitor_, 0) == WAIT_OBJECT_0; },
-                                          10000));
-            CloseHandle(monitor_);
+            EXPECT_TRUE(monitor_->Stop(window_)) << "the slot monitor did not end";
         }
         RemoveHostileModule();
     }
@@ -101,7 +96,7 @@ protected:
     }
 
     MainWindowFixture window_{1};
-    HANDLE monitor_ = nullptr;
+    std::unique_ptr<SlotMonitorRun> monitor_;
 };
 
 // The token goes at different points of a listing (45 calls for 20 data

@@ -23,6 +23,7 @@ SoftTokenFunctions LoadControl() {
     Resolve(module, "SoftToken_InitStore", &f.InitStore);
     Resolve(module, "SoftToken_CreateToken", &f.CreateToken);
     Resolve(module, "SoftToken_RemoveToken", &f.RemoveToken);
+    Resolve(module, "SoftToken_GetSlotState", &f.GetSlotState);
     Resolve(module, "SoftToken_InsertToken", &f.InsertToken);
     Resolve(module, "SoftToken_SetUserPin", &f.SetUserPin);
     Resolve(module, "SoftToken_SetPolicy", &f.SetPolicy);

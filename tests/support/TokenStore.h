@@ -17,6 +17,7 @@ struct SoftTokenFunctions {
     decltype(&SoftToken_InitStore) InitStore = nullptr;
     decltype(&SoftToken_CreateToken) CreateToken = nullptr;
     decltype(&SoftToken_RemoveToken) RemoveToken = nullptr;
+    decltype(&SoftToken_GetSlotState) GetSlotState = nullptr;
     decltype(&SoftToken_InsertToken) InsertToken = nullptr;
     decltype(&SoftToken_SetUserPin) SetUserPin = nullptr;
     decltype(&SoftToken_SetPolicy) SetPolicy = nullptr;

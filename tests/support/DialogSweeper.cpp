@@ -1,0 +1,125 @@
+#include "support/DialogSweeper.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr DWORD kPollMs = 10;
+constexpr ULONGLONG kIdleBeforeCancelMs = 300;
+constexpr ULONGLONG kStartTimeoutMs = 10000;
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (processId == GetCurrentProcessId() && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> VisibleDialogs() {
+    std::vector<HWND> windows;
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+void Post(HWND window, int button) {
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, button)));
+}
+
+bool OnlyOpen(HWND window) {
+    const std::vector<HWND> open = VisibleDialogs();
+    return open.size() == 1 && open[0] == window;
+}
+
+bool Responsive(HWND window) {
+    DWORD_PTR unused = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 100, &unused) != 0;
+}
+
+}  // namespace
+
+DialogSweeper::DialogSweeper(std::wstring caption, std::function<void(HWND)> start, std::function<bool()> idle)
+    : caption_(std::move(caption)), start_(std::move(start)), idle_(std::move(idle)) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+DialogSweeper::~DialogSweeper() {
+    stopping_ = true;
+    thread_.join();
+}
+
+bool DialogSweeper::Started() {
+    return started_;
+}
+
+std::vector<SeenWindow> DialogSweeper::Closed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closed_;
+}
+
+bool DialogSweeper::AnyDialogOpen() {
+    return !VisibleDialogs().empty();
+}
+
+void DialogSweeper::Run() {
+    HWND runDialog = nullptr;
+    const ULONGLONG startLimit = GetTickCount64() + kStartTimeoutMs;
+    while (!stopping_ && !runDialog && GetTickCount64() < startLimit) {
+        for (HWND window : VisibleDialogs())
+            if (IsWindowEnabled(window) && DescribeWindow(window).caption == caption_)
+                runDialog = window;
+        if (!runDialog)
+            Sleep(kPollMs);
+    }
+    if (runDialog) {
+        start_(runDialog);
+        started_ = true;
+    }
+    ULONGLONG idleSince = 0;
+    while (!stopping_) {
+        CloseOthers(runDialog);
+        CancelWhenIdle(runDialog, &idleSince);
+        Sleep(kPollMs);
+    }
+}
+
+// Each window other than the run's dialog is recorded once and pressed
+// until it goes: Cancel, No, OK, whichever it has.
+void DialogSweeper::CloseOthers(HWND runDialog) {
+    static const int kButtons[] = {IDCANCEL, IDNO, IDOK};
+    for (HWND window : VisibleDialogs()) {
+        if (window == runDialog)
+            continue;
+        size_t presses = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            presses = static_cast<size_t>(std::count(recorded_.begin(), recorded_.end(), window));
+            if (presses == 0)
+                closed_.push_back(DescribeWindow(window));
+            recorded_.push_back(window);
+        }
+        Post(window, kButtons[presses % 3]);
+        Sleep(50);  // time for the press before the next one
+    }
+}
+
+void DialogSweeper::CancelWhenIdle(HWND runDialog, ULONGLONG* idleSince) {
+    if (!runDialog || !IsWindow(runDialog))
+        return;
+    if (!OnlyOpen(runDialog) || !IsWindowEnabled(runDialog) || (idle_ && !idle_())) {
+        *idleSince = 0;
+        return;
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (*idleSince == 0) {
+        *idleSince = now;
+    } else if (now - *idleSince >= kIdleBeforeCancelMs && Responsive(runDialog) && OnlyOpen(runDialog)) {
+        // Its thread answers and shows nothing else: the press lands in
+        // the dialog's own loop, not in a box's loop within a handler.
+        Post(runDialog, IDCANCEL);
+        *idleSince = 0;
+    }
+}
