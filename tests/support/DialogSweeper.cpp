@@ -41,8 +41,9 @@ bool Responsive(HWND window) {
 
 }  // namespace
 
-DialogSweeper::DialogSweeper(std::wstring caption, std::function<void(HWND)> start, std::function<bool()> idle)
-    : caption_(std::move(caption)), start_(std::move(start)), idle_(std::move(idle)) {
+DialogSweeper::DialogSweeper(std::wstring caption, std::function<void(HWND)> start, std::function<bool()> idle,
+                             Answers before)
+    : caption_(std::move(caption)), start_(std::move(start)), idle_(std::move(idle)), before_(std::move(before)) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -64,16 +65,32 @@ bool DialogSweeper::AnyDialogOpen() {
     return !VisibleDialogs().empty();
 }
 
-void DialogSweeper::Run() {
-    HWND runDialog = nullptr;
-    const ULONGLONG startLimit = GetTickCount64() + kStartTimeoutMs;
-    while (!stopping_ && !runDialog && GetTickCount64() < startLimit) {
-        for (HWND window : VisibleDialogs())
-            if (IsWindowEnabled(window) && DescribeWindow(window).caption == caption_)
-                runDialog = window;
-        if (!runDialog)
-            Sleep(kPollMs);
+// The run's dialog once it is up and enabled; the windows before it that
+// the test named are answered on the way. Null after the time limit.
+HWND DialogSweeper::WaitForRunDialog() {
+    std::vector<HWND> answered;
+    const ULONGLONG limit = GetTickCount64() + kStartTimeoutMs;
+    while (!stopping_ && GetTickCount64() < limit) {
+        for (HWND window : VisibleDialogs()) {
+            if (!IsWindowEnabled(window))
+                continue;
+            const std::wstring caption = DescribeWindow(window).caption;
+            if (caption == caption_)
+                return window;
+            for (const auto& answer : before_) {
+                if (answer.first == caption && std::find(answered.begin(), answered.end(), window) == answered.end()) {
+                    answered.push_back(window);
+                    Post(window, answer.second);
+                }
+            }
+        }
+        Sleep(kPollMs);
     }
+    return nullptr;
+}
+
+void DialogSweeper::Run() {
+    HWND runDialog = WaitForRunDialog();
     if (runDialog) {
         start_(runDialog);
         started_ = true;

@@ -16,13 +16,18 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/UiDriver.h"
 
 class DialogSweeper {
 public:
-    DialogSweeper(std::wstring caption, std::function<void(HWND)> start, std::function<bool()> idle = {});
+    // Windows opened before the run's dialog, each answered once.
+    using Answers = std::vector<std::pair<std::wstring, int>>;  // caption, button
+
+    DialogSweeper(std::wstring caption, std::function<void(HWND)> start, std::function<bool()> idle = {},
+                  Answers before = {});
     ~DialogSweeper();
     DialogSweeper(const DialogSweeper&) = delete;
     DialogSweeper& operator=(const DialogSweeper&) = delete;
@@ -36,12 +41,14 @@ public:
 
 private:
     void Run();
+    HWND WaitForRunDialog();
     void CloseOthers(HWND runDialog);
     void CancelWhenIdle(HWND runDialog, ULONGLONG* idleSince);
 
     const std::wstring caption_;
     const std::function<void(HWND)> start_;
     const std::function<bool()> idle_;
+    const Answers before_;
     std::mutex mutex_;
     std::vector<SeenWindow> closed_;
     std::vector<HWND> recorded_;
