@@ -22,6 +22,7 @@ CK_RV SpyLogin(CK_SESSION_HANDLE session, CK_USER_TYPE userType, CK_UTF8CHAR_PTR
     SpyCall call = Named("C_Login");
     call.userType = userType;
     call.pin = Text(pin, length);
+    call.pinAt = pin;
     CryptokiSpy::Record(call);
     return real->C_Login(session, userType, pin, length);
 }
@@ -34,6 +35,7 @@ CK_RV SpyLogout(CK_SESSION_HANDLE session) {
 CK_RV SpyInitPin(CK_SESSION_HANDLE session, CK_UTF8CHAR_PTR pin, CK_ULONG length) {
     SpyCall call = Named("C_InitPIN");
     call.pin = Text(pin, length);
+    call.pinAt = pin;
     CryptokiSpy::Record(call);
     return real->C_InitPIN(session, pin, length);
 }
@@ -43,6 +45,8 @@ CK_RV SpySetPin(CK_SESSION_HANDLE session, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldL
     SpyCall call = Named("C_SetPIN");
     call.pin = Text(oldPin, oldLength);
     call.newPin = Text(newPin, newLength);
+    call.pinAt = oldPin;
+    call.newPinAt = newPin;
     CryptokiSpy::Record(call);
     return real->C_SetPIN(session, oldPin, oldLength, newPin, newLength);
 }
@@ -50,6 +54,7 @@ CK_RV SpySetPin(CK_SESSION_HANDLE session, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldL
 CK_RV SpyInitToken(CK_SLOT_ID slot, CK_UTF8CHAR_PTR pin, CK_ULONG length, CK_UTF8CHAR_PTR label) {
     SpyCall call = Named("C_InitToken");
     call.pin = Text(pin, length);
+    call.pinAt = pin;
     call.label = Text(label, 32);
     CryptokiSpy::Record(call);
     return real->C_InitToken(slot, pin, length, label);

@@ -16,6 +16,8 @@ struct SpyCall {
     std::string newPin;     // C_SetPIN
     std::string label;      // C_InitToken: the 32-byte label field
     CK_ULONG numbers[4] = {};  // C_SetUserPinPolicy: level, max failed, min, max
+    const void* pinAt = nullptr;     // where the caller kept `pin`
+    const void* newPinAt = nullptr;  // and `newPin`
 };
 
 class CryptokiSpy {

@@ -146,14 +146,16 @@ TEST(HostileSlots, StartUpKeepsToRowsAndSessionsThatExist) {
         EXPECT_LE(AppState.TokenCount, c.slotCount) << c.what;
         // Sessions only for slots that have a row and an entry.
         for (int slot = 0; slot < kMaxSlots; ++slot) {
-            if (slot >= static_cast<int>(c.slotCount))
+            if (slot >= static_cast<int>(c.slotCount)) {
                 EXPECT_EQ(0u, AppState.SessionTable[slot]) << c.what << ": slot " << slot;
+            }
         }
         // The fields are shown byte for byte, all 32 of them.
         const std::wstring field(32, L'\xE9');
         for (CK_SLOT_ID slot : c.tokenSlots) {
-            if (slot < c.slotCount && slot < static_cast<CK_SLOT_ID>(kMaxSlots))
+            if (slot < c.slotCount && slot < static_cast<CK_SLOT_ID>(kMaxSlots)) {
                 EXPECT_EQ(field, Cell(AppState.TokenListView, static_cast<int>(slot), 0)) << c.what;
+            }
         }
         if (AppState.CurrentSlot >= 0) {
             EXPECT_EQ(field, Cell(AppState.TokenInfoView, 1, 1)) << c.what << ": manufacturer";
