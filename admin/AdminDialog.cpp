@@ -1,11 +1,13 @@
 #include "admin/AdminDialog.h"
 
 #include "app/AppState.h"
+#include "app/SecretEdits.h"
 
 INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog, UINT message,
                                 WPARAM wParam) {
     switch (message) {
     case WM_INITDIALOG:
+        GuardSecretEdits(dialog);
         return handlers.onInitDialog(dialog);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/AppState.h"
+#include "app/SecretEdits.h"
 #include "app/Commands.h"
 #include "app/TokenPanel.h"
 #include "cryptoki/ErrorReport.h"
@@ -310,6 +311,7 @@ INT_PTR CALLBACK CsrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     CsrRequest.dialogWindow = dialog;
     switch (message) {
     case WM_INITDIALOG:
+        GuardSecretEdits(dialog);
         return OnInitDialog(dialog);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK)

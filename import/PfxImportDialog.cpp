@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/AppState.h"
+#include "app/SecretEdits.h"
 #include "cryptoki/ErrorReport.h"
 #include "import/ImportCertificate.h"
 #include "import/ImportPfx.h"
@@ -98,6 +99,7 @@ void OnOk(HWND dialog) {
 INT_PTR CALLBACK PfxImportDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
+        GuardSecretEdits(dialog);
         return OnInitDialog(dialog);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {

@@ -1,12 +1,17 @@
 // PINs once a dialog is done with them: every buffer the program handed to
 // the module with a PIN in it (the user's, the SO's, old and new, right and
 // wrong, the fixed factory values) no longer holds that PIN when the
-// command has ended.
+// command has ended; no box shows a PIN; and a PIN typed into a dialog
+// cannot be copied or cut to the clipboard.
 #include "AdminFixture.h"
 #include "CryptokiSpy.h"
+#include "app/Commands.h"
+#include "import/PfxImportDialog.h"
 #include "res/resource.h"
 
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 
 namespace {
 
@@ -19,6 +24,55 @@ bool Readable(const void* where, size_t size) {
     const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE;
     const auto end = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
     return (info.Protect & readable) && static_cast<const char*>(where) + size <= end;
+}
+
+// The clipboard's text, empty when it holds none.
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr))
+        return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+void PutOnClipboard(const std::wstring& text) {
+    if (!OpenClipboard(nullptr))
+        return;
+    EmptyClipboard();
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    if (HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        memcpy(GlobalLock(data), text.c_str(), bytes);
+        GlobalUnlock(data);
+        if (!SetClipboardData(CF_UNICODETEXT, data))
+            GlobalFree(data);
+    }
+    CloseClipboard();
+}
+
+// Types a PIN into each edit, selects it and copies and cuts it: typed as
+// Ctrl+C and Ctrl+X, and as the messages any window may send it. The
+// clipboard must keep what it had.
+std::function<void(HWND)> CopyOutOf(std::initializer_list<int> edits, std::wstring* seen) {
+    std::vector<int> ids(edits);
+    return [ids, seen](HWND dialog) {
+        PutOnClipboard(L"before");
+        for (int id : ids) {
+            HWND edit = GetDlgItem(dialog, id);
+            SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"clip-pin-42"));
+            SendMessageW(edit, EM_SETSEL, 0, -1);
+            SendMessageW(edit, WM_CHAR, 0x03, 0);  // Ctrl+C
+            SendMessageW(edit, WM_CHAR, 0x18, 0);  // Ctrl+X
+            SendMessageW(edit, WM_COPY, 0, 0);
+            SendMessageW(edit, WM_CUT, 0, 0);
+            *seen += ClipboardText() + L"|";
+        }
+    };
 }
 
 class PinBufferWipeTest : public AdminTest {
@@ -90,6 +144,46 @@ TEST_F(PinBufferWipeTest, EveryDialogWipesThePinsItHandedOver) {
 
     EXPECT_TRUE(PinWorks(CKU_USER, "7777"));
     EXPECT_TRUE(PinWorks(CKU_SO, "wiped-so"));
+    // The default PIN's box names the factory default PIN, as it must for
+    // the user to log in; no box names any other.
+    for (const SeenWindow& box : Seen())
+        for (const wchar_t* pin : {L"9999", L"1234", L"5150", L"tolvane", L"7777", L"wiped-so"})
+            EXPECT_EQ(std::wstring::npos, box.text.find(pin)) << Narrow(box.caption) << ": " << Narrow(box.text);
+}
+
+TEST_F(PinBufferWipeTest, PinEditsGiveNothingToTheClipboard) {
+    AddToken(kTokenSlot, "1234");
+    Start();
+    const auto command = [this](int id) { return [this, id] { window_.Click(id); }; };
+    const struct {
+        const wchar_t* caption;
+        std::initializer_list<int> edits;
+        std::function<void()> open;
+    } dialogs[] = {
+        {L"Login to token", {IDC_LOGIN_PIN}, command(kLoginCommand)},
+        {L"Clear token", {IDC_CLEAR_SO_PIN}, command(kClearTokenCommand)},
+        {L"Unblock user pincode", {IDC_UNBLOCK_SO_PIN, IDC_UNBLOCK_USER_PIN, IDC_UNBLOCK_CONFIRM_PIN},
+         command(kUnblockPinCommand)},
+        {L"Change SO pincode", {IDC_SOPIN_OLD, IDC_SOPIN_NEW, IDC_SOPIN_CONFIRM}, command(kChangeSoPinCommand)},
+        {L"Set user pincode policy", {IDC_POLICY_SO_PIN}, command(kPinPolicyCommand)},
+        {L"Import pfx properties", {IDC_PFX_PASSWORD}, [this] { OpenPfxImportDialog(window_.Window()); }},
+        {L"Generate CSR", {IDC_CSR_PIN}, [this] { OnGenerateCsrCommand(window_.Window()); }},
+        {L"Change pincode", {IDC_CHANGE_OLD_PIN, IDC_CHANGE_NEW_PIN, IDC_CHANGE_CONFIRM_PIN},
+         command(kChangePinCommand)},
+    };
+    for (const auto& d : dialogs) {
+        if (std::wstring(d.caption) == L"Change pincode")
+            LoginThroughDialog("1234");  // the dialog is for a logged-in user
+        std::wstring seen;
+        if (std::wstring(d.caption) == L"Clear token")
+            ui_.Then(Step(L"Warning", {}, IDYES));
+        ui_.Then(Step(d.caption, {}, IDCANCEL, CopyOutOf(d.edits, &seen)));
+        d.open();
+        std::string why;
+        ASSERT_TRUE(ui_.WaitDone(&why)) << why;
+        EXPECT_NE(std::wstring::npos, seen.find(L"before")) << Narrow(d.caption) << ": the clipboard was read";
+        EXPECT_EQ(std::wstring::npos, seen.find(L"clip-pin")) << Narrow(d.caption) << ": " << Narrow(seen);
+    }
 }
 
 }  // namespace
