@@ -32,6 +32,6 @@ static_assert(sizeof(CK_FUNCTION_LIST) == sizeof(CK_VERSION) + 68 * sizeof(void*
               "68 standard entries, C_Initialize to C_WaitForSlotEvent");
 
 // The module's file name: a plain name, found by the normal DLL search
-// (the program's own folder first).
+// (the program's own folder first), the current folder left out.
 constexpr wchar_t kCryptokiModuleName[] = L"tolvane11.dll";
 constexpr char kCryptokiModuleNameA[] = "tolvane11.dll";

@@ -23,6 +23,6 @@ int LoadCryptokiModuleFrom(const wchar_t* path);
 // the working folder is never loaded in place of ours.
 void RemoveCurrentFolderFromDllSearch();
 
-// Loads a DLL by name from the program's folder or the system's, never from
-// the current folder.
+// Loads a DLL by name through the normal search order, never from the
+// current folder.
 HMODULE LoadLibraryOutsideCurrentFolder(const wchar_t* name);

@@ -80,6 +80,27 @@ TEST_F(ModuleLoaderTest, ModuleThatCannotLockIsInitialisedAgainWithoutArguments)
     EXPECT_NE(AppState.FunctionList, nullptr);
 }
 
+// PATH set for one test and put back after it.
+class ScopedPath {
+public:
+    explicit ScopedPath(const std::wstring& value) {
+        wchar_t old[32767];
+        const DWORD length = GetEnvironmentVariableW(L"PATH", old, 32767);
+        had_ = length > 0 && length < 32767;
+        if (had_)
+            old_.assign(old, length);
+        SetEnvironmentVariableW(L"PATH", value.c_str());
+    }
+    ~ScopedPath() { SetEnvironmentVariableW(L"PATH", had_ ? old_.c_str() : nullptr); }
+
+private:
+    std::wstring old_;
+    bool had_ = false;
+};
+
+// A DLL left in the working folder is never taken for the module: not by
+// the search, not through a PATH that names the current folder, relatively
+// or in full.
 TEST_F(ModuleLoaderTest, ModulePlantedInTheCurrentFolderIsNotLoaded) {
     TempFolder folder;
     ASSERT_TRUE(CopyFileW(ProbePath(L"works").c_str(), folder.File(L"planted_cryptoki.dll").c_str(),
@@ -87,9 +108,29 @@ TEST_F(ModuleLoaderTest, ModulePlantedInTheCurrentFolderIsNotLoaded) {
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(folder.Path().c_str());
-    int result = LoadCryptokiModuleFrom(L"planted_cryptoki.dll");
+    const int plain = LoadCryptokiModuleFrom(L"planted_cryptoki.dll");
+    int throughPath = 0;
+    {
+        ScopedPath path(L".;" + folder.Path() + L"\\;" + std::wstring(previous));
+        throughPath = LoadCryptokiModuleFrom(L"planted_cryptoki.dll");
+    }
     SetCurrentDirectoryW(previous);
-    EXPECT_EQ(result, kModuleNotFound);
+    EXPECT_EQ(plain, kModuleNotFound);
+    EXPECT_EQ(throughPath, kModuleNotFound);
+}
+
+// A module installed in a folder on PATH is found by its plain name, as
+// the normal search finds it.
+TEST_F(ModuleLoaderTest, ModuleInAFolderOnPathIsFound) {
+    TempFolder folder;
+    ASSERT_TRUE(CopyFileW(ProbePath(L"works").c_str(), folder.File(L"installed_cryptoki.dll").c_str(), FALSE));
+    int result = 0;
+    {
+        ScopedPath path(L"relative\\folder;\"" + folder.Path() + L"\"");
+        result = LoadCryptokiModuleFrom(L"installed_cryptoki.dll");
+    }
+    EXPECT_EQ(result, kModuleLoaded);
+    EXPECT_EQ(AppState.CryptokiModule, GetModuleHandleW(folder.File(L"installed_cryptoki.dll").c_str()));
 }
 
 }  // namespace
