@@ -52,11 +52,11 @@ bool IsUsableFileName(const std::wstring& name) {
 
 }  // namespace
 
-int SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path) {
+long long SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path) {
     std::vector<unsigned char> value;
     CK_RV rv = ReadCertificateValue(slot, handle, &value);
     if (rv != CKR_OK)
-        return static_cast<int>(10 + rv);
+        return 10 + static_cast<long long>(rv);
     return WriteWholeFile(path, value) ? 0 : 1;
 }
 
@@ -92,7 +92,7 @@ void ExportCertificateCommand() {
     if (path.empty())
         return;
 
-    const int result = SaveCertificateFile(handle, slot, path);
+    const long long result = SaveCertificateFile(handle, slot, path);
     if (result > 10)
         ShowCkErrorW(static_cast<CK_RV>(result - 10), L"General error", kCantRetrieve);
     else if (result != 0)

@@ -7,7 +7,9 @@
 
 // Results of SaveCertificateFile: 0 written, 1 the file cannot be created
 // or written (no partial file is left), 10 + rv reading CKA_VALUE failed.
-int SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path);
+// Wider than the return code, so that every code, the vendor-defined ones
+// from 0x80000000 up included, stays above 10.
+long long SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path);
 
 // The file name the save dialog proposes: the object's label, or
 // "Exported Certificate" when it has none or it cannot be a file name.

@@ -19,7 +19,7 @@ std::wstring ViewerFilePath(const std::wstring& temporaryFolder, int number) {
     return path;
 }
 
-int ShowCertificate(int slot, int row) {
+long long ShowCertificate(int slot, int row) {
     // Seeded with the time at every use: two views within one second share
     // a name, and the second replaces the first.
     srand(static_cast<unsigned>(time(nullptr)));
@@ -34,7 +34,7 @@ int ShowCertificate(int slot, int row) {
     CK_ULONG length = 0;
     const CK_RV rv = QueryCertificateValueLength(slot, handle, &length);
     if (rv != CKR_OK)
-        return static_cast<int>(10 + rv);
+        return 10 + static_cast<long long>(rv);
     std::vector<unsigned char> value;
     if (!AllocateCertificateValue(length, &value))
         return 3;
@@ -58,7 +58,7 @@ void ShowSelectedCertificate() {
     if (slot < 0 || slot >= kMaxSlots || !IsCertificateRow(row))
         return;
 
-    const int result = ShowCertificate(slot, row);
+    const long long result = ShowCertificate(slot, row);
     if (result == 0)
         return;
     if (result < 10) {

@@ -173,6 +173,10 @@ TEST_F(ExportTest, FailedReadsAreReportedAndWriteNothing) {
         {"value read", fault(3, CKR_DEVICE_ERROR), CKR_DEVICE_ERROR},
         // No buffer is made for the length: reported, never used.
         {"value too large", [] { return std::make_shared<HugeValueLength>(); }, CKR_HOST_MEMORY},
+        // Vendor-defined codes: 10 + rv neither turns negative nor wraps
+        // to a small result (0xFFFFFFF6 once read as "written").
+        {"vendor code", fault(3, 0x80000000UL), 0x80000000UL},
+        {"highest vendor codes", fault(2, 0xFFFFFFF6UL), 0xFFFFFFF6UL},
     };
     AddCertificate("alice", ReadFixture(L"cn_simple.der"));
     ListObjects();

@@ -244,7 +244,7 @@ TEST_F(ViewTest, EveryFailureHasItsResultAndMessage) {
     const struct {
         const char* what;
         Condition condition;  // holds while its result lives
-        int result;
+        long long result;
         std::wstring caption;
         std::wstring text;
     } rows[] = {
@@ -258,6 +258,8 @@ TEST_F(ViewTest, EveryFailureHasItsResultAndMessage) {
          L"Show certificate error", ComposeCkErrorW(CKR_GENERAL_ERROR, L"General error occured.\r\n")},
         {"length query: another code", fault(1, CKR_OBJECT_HANDLE_INVALID), 10 + CKR_OBJECT_HANDLE_INVALID,
          L"Show certificate error", L"Couldn't retrieve the certificate (error: 82)"},
+        {"length query: a vendor code", fault(1, 0xFFFFFFF6UL), 10 + 0xFFFFFFF6LL, L"Show certificate error",
+         L"Couldn't retrieve the certificate (error: fffffff6)"},
     };
     for (const auto& row : rows) {
         {
