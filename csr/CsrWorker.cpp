@@ -15,6 +15,7 @@
 #include "csr/CsrRequest.h"
 #include "csr/PkeLibrary.h"
 #include "csr/PkeResultText.h"
+#include "objects/ObjectListing.h"
 #include "objects/CertificateFile.h"
 
 namespace {
@@ -79,6 +80,11 @@ void LogOutCsrSession(int slot) {
     SetTokenRowStatus(state, slot);
     if (state != CKS_RW_USER_FUNCTIONS && AppState.MainButtons[kLoginButton])
         SetWindowTextW(AppState.MainButtons[kLoginButton], kLoginCaption);
+    // Slot events during the run left the buttons and the object list as
+    // they were (the monitor holds back while a worker runs): they follow
+    // the token selected now.
+    if (!AppState.Busy)
+        RestoreButtonsFromSession(slot);
 }
 
 DWORD WINAPI csrWorker(LPVOID slotArgument) {

@@ -63,14 +63,14 @@ DWORD WINAPI DeleteObjectsThread(LPVOID parameter) {
 
     // The token list stays disabled until the rebuilt listing has ended: it
     // still uses the session. The object list comes back only while the
-    // slot still holds a token: the slot monitor disabled it when the token
-    // was taken out during the deletions, and a list of no token takes no
-    // input.
-    if (TokenPresent(slot))
+    // token selected now is there: the slot monitor disabled the list when
+    // the token was taken out during the deletions (and may have selected
+    // another token since), and a list of no token takes no input.
+    const int shown = FirstSelectedRow(AppState.TokenListView);
+    if (shown >= 0 && TokenPresent(shown))
         EnableWindow(AppState.ObjectListView, TRUE);
     SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
-    if (ListTokenObjects(slot) == 1)
-        AppState.FunctionList->C_FindObjectsFinal(AppState.SessionTable[slot]);
+    ListTokenObjects(slot);
 
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     AppState.Busy = false;

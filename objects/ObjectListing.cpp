@@ -35,11 +35,15 @@ void RestoreButtonsFromSession(int workerSlot) {
     // The slot monitor may have selected another token while the worker ran
     // (its own button update was held back then): the buttons follow the
     // token the user now sees, and stay disabled when none is selected.
+    // The monitor also held back enabling the object list for a token put
+    // in meanwhile: a token whose session answers gets its list back.
     const int slot = AppState.TokenListView ? SelectedTokenRow() : workerSlot;
     CK_SESSION_INFO info = {};
     if (slot >= 0 && slot < kMaxSlots &&
-        AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &info) == CKR_OK)
+        AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &info) == CKR_OK) {
         UpdateButtonsForState(info.state);
+        EnableWindow(AppState.ObjectListView, TRUE);
+    }
 }
 
 DWORD WINAPI ObjectListThread(LPVOID parameter) {

@@ -21,6 +21,7 @@ void DisplayObjectsCommand();
 void SetSessionControlsEnabled(bool enabled);
 
 // After a worker on `workerSlot` ends: applies the session state of the
-// token selected now (normally the worker's own) to the buttons when it can
-// be read. With no token selected the buttons stay disabled.
+// token selected now (normally the worker's own) to the buttons and enables
+// the object list when that session can be read. With no token selected the
+// buttons stay disabled.
 void RestoreButtonsFromSession(int workerSlot);

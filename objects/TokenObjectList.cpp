@@ -106,7 +106,8 @@ const wchar_t kTooManyObjectsText[] =
 int ListTokenObjects(int slot) {
     ClearObjectTables();
     const CK_SESSION_HANDLE session = AppState.SessionTable[slot];
-    const int listedSlot = AppState.CurrentSlot;
+    // The list shows this listing only while this slot's token is selected.
+    const int listedSlot = slot;
     CK_BBOOL isToken = CK_TRUE;
     CK_ATTRIBUTE tokenObjects = {CKA_TOKEN, &isToken, sizeof isToken};
     if (AppState.FunctionList->C_FindObjectsInit(session, &tokenObjects, 1) != CKR_OK)

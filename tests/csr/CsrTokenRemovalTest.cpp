@@ -12,7 +12,9 @@
 #include "app/AppState.h"
 #include "app/Commands.h"
 #include "app/ControlIds.h"
+#include "app/TokenPanel.h"
 #include "csr/CsrDialog.h"
+#include "csr/CsrWorker.h"
 #include "res/resource.h"
 #include "support/DialogSweeper.h"
 #include "support/SlotMonitorRun.h"
@@ -118,6 +120,27 @@ TEST_F(CsrTokenRemovalTest, TokenPulledBeforeEachCallOfARun) {
     }
     EXPECT_GT(call, 5) << "a run makes more calls than that";
     EXPECT_LT(call, 200) << "a run never got through without the pull";
+}
+
+// The token goes and comes back while the library works (the worker
+// holds the window's updates back then): when the run ends, the buttons
+// and the object list follow the token that is back.
+TEST_F(CsrTokenRemovalTest, TokenBackDuringTheRunGetsItsButtonsWhenTheRunEnds) {
+    AppState.Busy = true;  // as the worker has it while the library works
+    ASSERT_EQ(CKR_OK, TokenStore::Control().RemoveToken(kCsrSlot));
+    ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(0).empty(); }, 10000));
+    ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kCsrSlot));
+    ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(0) == L"CSR token"; }, 10000));
+    window_.PumpUntil([] { return false; }, 200);
+    ASSERT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton)) << "held back while the worker runs";
+
+    AppState.Busy = false;  // the library returned; the worker ends the run
+    LogOutCsrSession(kCsrSlot);
+    window_.Pump();
+    EXPECT_EQ(L"Not logged in", TokenCell(1));
+    EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton));
+    EXPECT_TRUE(window_.ButtonEnabled(kLoginButton));
+    EXPECT_TRUE(IsWindowEnabled(AppState.ObjectListView));
 }
 
 }  // namespace

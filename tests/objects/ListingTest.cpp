@@ -46,6 +46,7 @@ protected:
         ASSERT_TRUE(store_.AddToken(0, "Listing", "L0001"));
         ASSERT_TRUE(store_.LoadModule());
         ASSERT_TRUE(store_.OpenSession(0));
+        AppState.CurrentSlot = 0;  // the token is the selected one, as the window has it
         frame_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 800, 400, nullptr, nullptr,
                                  nullptr, nullptr);
         AppState.ObjectListView = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT, 0, 0,

@@ -123,6 +123,38 @@ TEST_F(TimedFaultTest, TokenRemovedDuringAListing) {
     }
 }
 
+// The token goes and comes back while a listing reads it: the monitor
+// shows it again at once, but leaves the buttons and the object list to
+// the listing, which gives them back for the token when it ends.
+TEST_F(TimedFaultTest, TokenPulledAndPutBackDuringAListing) {
+    HostileScript& script = ActiveScript();
+    script.actionCall = 9;  // among the attribute reads
+    script.action = [] {
+        TokenStore::Control().RemoveToken(kSlot);
+        for (int i = 0; i < 400 && !TokenCell(kSlot, 0).empty(); ++i)
+            Sleep(25);
+        TokenStore::Control().InsertToken(kSlot);
+        for (int i = 0; i < 400 && TokenCell(kSlot, 0) != L"Timed"; ++i)
+            Sleep(25);
+    };
+    ResetHostileCalls();
+    UiDriver ui;  // the listing's report of its lost session
+    AppState.PublicOnlyWarningArmed = false;
+    window_.Click(kDisplayObjectsCommand);
+    ASSERT_TRUE(ListingEnded());
+    window_.PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(L"Timed", TokenCell(kSlot, 0));
+    EXPECT_EQ(L"Not logged in", TokenCell(kSlot, 1));
+    EXPECT_TRUE(IsWindowEnabled(AppState.ObjectListView)) << "the object list of the token back in";
+    EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton));
+    EXPECT_TRUE(window_.ButtonEnabled(kLoginButton));
+    ActiveScript().actionCall = 0;
+    AppState.PublicOnlyWarningArmed = false;
+    window_.Click(kDisplayObjectsCommand);
+    ASSERT_TRUE(ListingEnded());
+    EXPECT_EQ(20, MainWindowFixture::RowCount(AppState.ObjectListView));
+}
+
 // The token goes after the first of five objects is destroyed: the other
 // four are reported, the rebuilt listing finds no token, and the window
 // shows none, its object list included.
