@@ -21,10 +21,10 @@ bool IsCommonName(const char* oid) {
     return oid && std::strcmp(oid, szOID_COMMON_NAME) == 0;
 }
 
-// The types whose decoded value is wide text rather than the encoded bytes.
+// The types whose decoded value is wide text rather than the encoded bytes
+// (a UTF8String is read from the encoding instead).
 bool IsWideStringType(DWORD valueType) {
-    return valueType == CERT_RDN_UTF8_STRING || valueType == CERT_RDN_BMP_STRING ||
-           valueType == CERT_RDN_UNIVERSAL_STRING;
+    return valueType == CERT_RDN_BMP_STRING || valueType == CERT_RDN_UNIVERSAL_STRING;
 }
 
 // Position of the first common name: RDN and attribute index.
@@ -37,6 +37,78 @@ bool FindFirstCommonName(const CERT_NAME_INFO& name, DWORD* rdnIndex, DWORD* att
                 return true;
             }
     return false;
+}
+
+// One DER element: its tag and where its content octets lie.
+struct DerElement {
+    BYTE tag = 0;
+    const BYTE* content = nullptr;
+    size_t length = 0;
+};
+
+// Reads the element at `*at`, which must end by `end`, and moves past it.
+bool ReadDerElement(const BYTE** at, const BYTE* end, DerElement* element) {
+    const BYTE* p = *at;
+    if (end - p < 2)
+        return false;
+    element->tag = *p++;
+    size_t length = *p++;
+    if (length & 0x80) {
+        const size_t octets = length & 0x7F;
+        if (octets == 0 || octets > 4 || static_cast<size_t>(end - p) < octets)
+            return false;
+        length = 0;
+        for (size_t i = 0; i < octets; ++i)
+            length = (length << 8) | *p++;
+    }
+    if (static_cast<size_t>(end - p) < length)
+        return false;
+    element->content = p;
+    element->length = length;
+    *at = p + length;
+    return true;
+}
+
+// The value of the first common name of a DER Name as it is encoded, in the
+// order the platform's decoder walks it (RDNs, then their attributes).
+bool EncodedFirstCommonName(const CERT_NAME_BLOB& name, DerElement* value) {
+    static const BYTE kCommonNameOid[] = {0x55, 0x04, 0x03};
+    const BYTE* at = name.pbData;
+    DerElement sequence;
+    if (!ReadDerElement(&at, name.pbData + name.cbData, &sequence) || sequence.tag != 0x30)
+        return false;
+    const BYTE* rdnAt = sequence.content;
+    const BYTE* const rdnEnd = rdnAt + sequence.length;
+    while (rdnAt < rdnEnd) {
+        DerElement rdn;
+        if (!ReadDerElement(&rdnAt, rdnEnd, &rdn) || rdn.tag != 0x31)
+            return false;
+        const BYTE* attributeAt = rdn.content;
+        const BYTE* const attributeEnd = attributeAt + rdn.length;
+        while (attributeAt < attributeEnd) {
+            DerElement attribute, type;
+            if (!ReadDerElement(&attributeAt, attributeEnd, &attribute) || attribute.tag != 0x30)
+                return false;
+            const BYTE* fieldAt = attribute.content;
+            const BYTE* const fieldEnd = fieldAt + attribute.length;
+            if (!ReadDerElement(&fieldAt, fieldEnd, &type) || type.tag != 0x06)
+                return false;
+            if (type.length == sizeof kCommonNameOid && std::memcmp(type.content, kCommonNameOid, type.length) == 0)
+                return ReadDerElement(&fieldAt, fieldEnd, value);
+        }
+    }
+    return false;
+}
+
+// A UTF8String common name is stored as its bytes, exactly as encoded: the
+// platform's decoded text would lose what follows a zero character and
+// replace bytes that are no UTF-8.
+bool Utf8CommonName(const CERT_NAME_BLOB& name, ByteVector* label) {
+    DerElement value;
+    if (!EncodedFirstCommonName(name, &value) || value.tag != 0x0C)
+        return false;
+    label->assign(value.content, value.content + value.length);
+    return true;
 }
 
 bool WideToUtf8(const wchar_t* text, size_t length, ByteVector* utf8) {
@@ -116,7 +188,9 @@ bool FindCommonNameLabel(const CERT_NAME_BLOB& name, ByteVector* label) {
     bool found = FindFirstCommonName(*decoded, &rdnIndex, &attributeIndex);
     if (found) {
         const CERT_RDN_ATTR& attribute = decoded->rgRDN[rdnIndex].rgRDNAttr[attributeIndex];
-        if (IsWideStringType(attribute.dwValueType))
+        if (attribute.dwValueType == CERT_RDN_UTF8_STRING)
+            found = Utf8CommonName(name, label);
+        else if (IsWideStringType(attribute.dwValueType))
             found = WideCommonName(name, rdnIndex, attributeIndex, label);
         else
             label->assign(attribute.Value.pbData, attribute.Value.pbData + attribute.Value.cbData);

@@ -20,7 +20,9 @@ enum ImportPfxResult {
 
 // Imports PfxImportState.PfxFilePath onto the token of AppState.DialogSlot,
 // with the options PfxImportChain and PfxKeyExtractable. The password goes
-// to the platform as given. Runs on the calling thread.
+// to the platform as given, every character of it: cut at the first one
+// beyond Latin-1, a Greek or Cyrillic password would never open its file.
+// Runs on the calling thread.
 int ImportPfx(const wchar_t* password);
 
 // Deletes the key container named by the key-provider record of every

@@ -94,6 +94,41 @@ TEST_F(CertificateImportTest, LabelIsTheFirstCommonName) {
     }
 }
 
+// A UTF8String common name is stored as its encoded bytes, also where
+// decoded text would differ: a zero character inside it, bytes that are no
+// UTF-8. The Name is written here byte by byte: an organisation first,
+// then two common names.
+TEST_F(CertificateImportTest, Utf8StringCommonNameKeepsItsEncodedBytes) {
+    const std::string values[] = {std::string("a\0b", 3), "bad \xFF\xFE utf-8", "plain"};
+    for (const std::string& value : values) {
+        const auto element = [](unsigned char tag, const ByteVector& content) {
+            ByteVector out = {tag, static_cast<unsigned char>(content.size())};
+            out.insert(out.end(), content.begin(), content.end());
+            return out;
+        };
+        const auto attribute = [&](unsigned char lastOidByte, const std::string& text) {
+            ByteVector fields = element(0x06, {0x55, 0x04, lastOidByte});
+            const ByteVector string = element(0x0C, ByteVector(text.begin(), text.end()));
+            fields.insert(fields.end(), string.begin(), string.end());
+            return element(0x31, element(0x30, fields));
+        };
+        ByteVector rdns = attribute(0x0A, "Org");  // organisationName
+        for (const ByteVector& rdn : {attribute(0x03, value), attribute(0x03, "second")})
+            rdns.insert(rdns.end(), rdn.begin(), rdn.end());
+        ByteVector der = element(0x30, rdns);
+        const CERT_NAME_BLOB blob = {static_cast<DWORD>(der.size()), der.data()};
+        ByteVector label;
+        if (!FindCommonNameLabel(blob, &label)) {
+            // The platform's decoder refuses the Name: the import ends there
+            // (Wine's refuses bytes that are no UTF-8).
+            ByteVector reencoded;
+            EXPECT_EQ(ReencodeName(blob, &reencoded), kNameNotDecoded) << ToHex(der);
+            continue;
+        }
+        EXPECT_EQ(ToHex(label), ToHex(ByteVector(value.begin(), value.end())));
+    }
+}
+
 // Names made here for the string types openssl does not write into a
 // common name: a UniversalString and a TeletexString with an 8-bit byte.
 TEST_F(CertificateImportTest, WideAndEightBitCommonNameTypes) {
