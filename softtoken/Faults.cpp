@@ -47,9 +47,23 @@ void Faults::SetRemoval(const std::string& function, CK_ULONG nth, CK_SLOT_ID sl
     local_.push_back(fault);
 }
 
+std::string Faults::LastHit() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastHit_;
+}
+
+CK_ULONG Faults::Pending() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    CK_ULONG pending = 0;
+    for (const Fault& fault : local_)
+        pending += !fault.repeat && fault.calls < fault.nth;
+    return pending;
+}
+
 void Faults::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     local_.clear();
+    lastHit_.clear();
 }
 
 void Faults::UseStore(std::shared_ptr<Store> store) {
@@ -76,6 +90,7 @@ FaultAction Faults::Take(const char* function, const char* variant) {
                 continue;
             if (!Hit(fault))
                 continue;
+            lastHit_ = function;
             if (fault.removeToken && !action.removeToken) {
                 action.removeToken = true;
                 action.slot = fault.rv;

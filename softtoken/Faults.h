@@ -45,6 +45,11 @@ public:
     void Set(const std::string& function, CK_ULONG nth, CK_RV rv, bool repeat);
     void SetRemoval(const std::string& function, CK_ULONG nth, CK_SLOT_ID slot);
     void Clear();
+    // Faults of this process set to happen once that have not happened.
+    CK_ULONG Pending();
+    // The entry point whose call a fault last answered or removed a token
+    // before; empty when none has yet.
+    std::string LastHit();
     // The store whose control file applies; null for none.
     void UseStore(std::shared_ptr<Store> store);
 
@@ -60,6 +65,7 @@ private:
     std::vector<Fault> local_;
     std::vector<Fault> fromFile_;
     uint64_t nextLocalSerial_ = 1;
+    std::string lastHit_;
     std::shared_ptr<Store> store_;
     int64_t fileGeneration_ = -1;
     FileStamp fileStamp_;

@@ -10,6 +10,7 @@
 #include "Store.h"
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 namespace softtoken {
@@ -321,6 +322,23 @@ SOFTTOKEN_API CK_RV SoftToken_SetFaultEx(const char* function, CK_ULONG nth, CK_
             Faults::Get().Set(function, nth, rv, (flags & SOFTTOKEN_FAULT_REPEAT) != 0);
         return CKR_OK;
     });
+}
+
+SOFTTOKEN_API CK_RV SoftToken_PendingFaults(CK_ULONG* count) {
+    if (!count)
+        return CKR_ARGUMENTS_BAD;
+    *count = Faults::Get().Pending();
+    return CKR_OK;
+}
+
+SOFTTOKEN_API CK_RV SoftToken_LastFaultFunction(char* name, CK_ULONG size) {
+    if (!name || size == 0)
+        return CKR_ARGUMENTS_BAD;
+    const std::string last = Faults::Get().LastHit();
+    if (last.size() >= size)
+        return CKR_BUFFER_TOO_SMALL;
+    memcpy(name, last.c_str(), last.size() + 1);
+    return CKR_OK;
 }
 
 SOFTTOKEN_API CK_RV SoftToken_ClearFaults(void) {

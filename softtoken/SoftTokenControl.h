@@ -72,6 +72,13 @@ SOFTTOKEN_API CK_RV SoftToken_GenerateKeyPair(CK_SLOT_ID slot, CK_ULONG bits, co
 SOFTTOKEN_API CK_RV SoftToken_SetFault(const char* function, CK_ULONG nth, CK_RV rv);
 SOFTTOKEN_API CK_RV SoftToken_SetFaultEx(const char* function, CK_ULONG nth, CK_RV rv, CK_ULONG flags);
 SOFTTOKEN_API CK_RV SoftToken_ClearFaults(void);
+// How many faults of this process set to happen once have not happened
+// yet: a test learns whether an operation got as far as the n-th call.
+SOFTTOKEN_API CK_RV SoftToken_PendingFaults(CK_ULONG* count);
+// The C_ name of the call a fault of this process last answered (or pulled
+// the token before), NUL-terminated in `name`; "" when none has. Cleared
+// with the faults.
+SOFTTOKEN_API CK_RV SoftToken_LastFaultFunction(char* name, CK_ULONG size);
 // The same through the store's control file, for every process on it.
 SOFTTOKEN_API CK_RV SoftToken_AddStoreFault(const char* function, CK_ULONG nth, CK_RV rv, CK_ULONG flags);
 SOFTTOKEN_API CK_RV SoftToken_ClearStoreFaults(void);

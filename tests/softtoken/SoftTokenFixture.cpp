@@ -39,6 +39,8 @@ bool SoftTokenTest::Load() {
     Find(dll, "SoftToken_SetFault", &c.SetFault);
     Find(dll, "SoftToken_SetFaultEx", &c.SetFaultEx);
     Find(dll, "SoftToken_ClearFaults", &c.ClearFaults);
+    Find(dll, "SoftToken_PendingFaults", &c.PendingFaults);
+    Find(dll, "SoftToken_LastFaultFunction", &c.LastFaultFunction);
     Find(dll, "SoftToken_AddStoreFault", &c.AddStoreFault);
     Find(dll, "SoftToken_ClearStoreFaults", &c.ClearStoreFaults);
     p11 = static_cast<VendorFunctionList*>(list);

@@ -31,6 +31,8 @@ struct SoftTokenControl {
     decltype(&SoftToken_SetFault) SetFault;
     decltype(&SoftToken_SetFaultEx) SetFaultEx;
     decltype(&SoftToken_ClearFaults) ClearFaults;
+    decltype(&SoftToken_PendingFaults) PendingFaults;
+    decltype(&SoftToken_LastFaultFunction) LastFaultFunction;
     decltype(&SoftToken_AddStoreFault) AddStoreFault;
     decltype(&SoftToken_ClearStoreFaults) ClearStoreFaults;
 };

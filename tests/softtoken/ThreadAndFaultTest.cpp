@@ -137,6 +137,9 @@ TEST_F(FaultTest, ARemovalPullsTheTokenBeforeTheNthCallOfAnyEntry) {
     CK_SESSION_INFO info;
     EXPECT_EQ(CKR_OK, p11->C_GetSessionInfo(session, &info));
     EXPECT_EQ(CKR_OK, p11->C_FindObjectsInit(session, nullptr, 0));
+    CK_ULONG pending = 0;
+    ASSERT_EQ(CKR_OK, control.PendingFaults(&pending));
+    EXPECT_EQ(1u, pending) << "two calls ran; the removal waits for the third";
     CK_ULONG state = 0;
     ASSERT_EQ(CKR_OK, control.GetSlotState(0, &state));
     EXPECT_EQ(SOFTTOKEN_SLOT_PRESENT, state) << "two calls ran on the token";
@@ -144,6 +147,12 @@ TEST_F(FaultTest, ARemovalPullsTheTokenBeforeTheNthCallOfAnyEntry) {
     EXPECT_TRUE(rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_DEVICE_REMOVED) << std::hex << rv;
     ASSERT_EQ(CKR_OK, control.GetSlotState(0, &state));
     EXPECT_EQ(SOFTTOKEN_SLOT_REMOVED, state);
+    ASSERT_EQ(CKR_OK, control.PendingFaults(&pending));
+    EXPECT_EQ(0u, pending);
+    char last[32] = {};
+    ASSERT_EQ(CKR_OK, control.LastFaultFunction(last, sizeof last));
+    EXPECT_STREQ("C_FindObjects", last);
+    EXPECT_EQ(CKR_BUFFER_TOO_SMALL, control.LastFaultFunction(last, 5));
 
     ASSERT_EQ(CKR_OK, control.InsertToken(0));
     session = Open();

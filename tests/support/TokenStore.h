@@ -27,6 +27,8 @@ struct SoftTokenFunctions {
     decltype(&SoftToken_SetFault) SetFault = nullptr;
     decltype(&SoftToken_SetFaultEx) SetFaultEx = nullptr;
     decltype(&SoftToken_ClearFaults) ClearFaults = nullptr;
+    decltype(&SoftToken_PendingFaults) PendingFaults = nullptr;
+    decltype(&SoftToken_LastFaultFunction) LastFaultFunction = nullptr;
     decltype(&SoftToken_AddStoreFault) AddStoreFault = nullptr;
     decltype(&SoftToken_ClearStoreFaults) ClearStoreFaults = nullptr;
 };
