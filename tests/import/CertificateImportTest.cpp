@@ -102,8 +102,12 @@ TEST_F(CertificateImportTest, Utf8StringCommonNameKeepsItsEncodedBytes) {
     const std::string values[] = {std::string("a\0b", 3), "bad \xFF\xFE utf-8", "plain"};
     for (const std::string& value : values) {
         const auto element = [](unsigned char tag, const ByteVector& content) {
-            ByteVector out = {tag, static_cast<unsigned char>(content.size())};
-            out.insert(out.end(), content.begin(), content.end());
+            ByteVector out;
+            out.reserve(content.size() + 2);
+            out.push_back(tag);
+            out.push_back(static_cast<unsigned char>(content.size()));
+            for (unsigned char octet : content)
+                out.push_back(octet);
             return out;
         };
         const auto attribute = [&](unsigned char lastOidByte, const std::string& text) {

@@ -90,7 +90,7 @@ HWND DialogSweeper::WaitForRunDialog() {
 }
 
 void DialogSweeper::Run() {
-    HWND runDialog = WaitForRunDialog();
+    HWND runDialog = caption_.empty() ? nullptr : WaitForRunDialog();
     if (runDialog) {
         start_(runDialog);
         started_ = true;

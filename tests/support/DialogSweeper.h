@@ -1,8 +1,8 @@
 // Drives a run whose windows cannot be known in advance: a fault pulled at
 // an arbitrary point may give one box, three boxes, a save dialog or none.
 //
-// A helper thread waits for the run's dialog (by caption), lets the test
-// fill and press it once (`start`), and from then on closes everything else
+// A helper thread waits for the run's dialog (by caption; none when the
+// caption is empty), lets the test fill and press it once (`start`), and from then on closes everything else
 // the process opens at once, recording what it saw. The run's dialog itself
 // is cancelled once it is idle: alone, enabled and `idle()` true for a
 // while, so that a dialog handed back for another attempt does not stay
