@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "import/DerStructure.h"
 #include "objects/CertificateName.h"
 
 namespace {
@@ -39,62 +40,30 @@ bool FindFirstCommonName(const CERT_NAME_INFO& name, DWORD* rdnIndex, DWORD* att
     return false;
 }
 
-// One DER element: its tag and where its content octets lie.
-struct DerElement {
-    BYTE tag = 0;
-    const BYTE* content = nullptr;
-    size_t length = 0;
-};
-
-// Reads the element at `*at`, which must end by `end`, and moves past it.
-bool ReadDerElement(const BYTE** at, const BYTE* end, DerElement* element) {
-    const BYTE* p = *at;
-    if (end - p < 2)
-        return false;
-    element->tag = *p++;
-    size_t length = *p++;
-    if (length & 0x80) {
-        const size_t octets = length & 0x7F;
-        if (octets == 0 || octets > 4 || static_cast<size_t>(end - p) < octets)
-            return false;
-        length = 0;
-        for (size_t i = 0; i < octets; ++i)
-            length = (length << 8) | *p++;
-    }
-    if (static_cast<size_t>(end - p) < length)
-        return false;
-    element->content = p;
-    element->length = length;
-    *at = p + length;
-    return true;
-}
-
-// The value of the first common name of a DER Name as it is encoded, in the
+// The header of the value of the first common name of a DER Name, in the
 // order the platform's decoder walks it (RDNs, then their attributes).
-bool EncodedFirstCommonName(const CERT_NAME_BLOB& name, DerElement* value) {
+bool EncodedFirstCommonName(const CERT_NAME_BLOB& name, DerHeader* value) {
     static const BYTE kCommonNameOid[] = {0x55, 0x04, 0x03};
-    const BYTE* at = name.pbData;
-    DerElement sequence;
-    if (!ReadDerElement(&at, name.pbData + name.cbData, &sequence) || sequence.tag != 0x30)
+    const BYTE* der = name.pbData;
+    DerHeader sequence;
+    if (!ReadDerHeader(der, 0, name.cbData, &sequence) || sequence.tag != 0x30)
         return false;
-    const BYTE* rdnAt = sequence.content;
-    const BYTE* const rdnEnd = rdnAt + sequence.length;
-    while (rdnAt < rdnEnd) {
-        DerElement rdn;
-        if (!ReadDerElement(&rdnAt, rdnEnd, &rdn) || rdn.tag != 0x31)
+    const size_t rdnsEnd = sequence.contentStart + sequence.contentLength;
+    for (size_t rdnAt = sequence.contentStart; rdnAt < rdnsEnd;) {
+        DerHeader rdn;
+        if (!ReadDerHeader(der, rdnAt, rdnsEnd, &rdn) || rdn.tag != 0x31)
             return false;
-        const BYTE* attributeAt = rdn.content;
-        const BYTE* const attributeEnd = attributeAt + rdn.length;
-        while (attributeAt < attributeEnd) {
-            DerElement attribute, type;
-            if (!ReadDerElement(&attributeAt, attributeEnd, &attribute) || attribute.tag != 0x30)
+        rdnAt = rdn.contentStart + rdn.contentLength;
+        for (size_t attributeAt = rdn.contentStart; attributeAt < rdnAt;) {
+            DerHeader attribute, type;
+            if (!ReadDerHeader(der, attributeAt, rdnAt, &attribute) || attribute.tag != 0x30)
                 return false;
-            const BYTE* fieldAt = attribute.content;
-            const BYTE* const fieldEnd = fieldAt + attribute.length;
-            if (!ReadDerElement(&fieldAt, fieldEnd, &type) || type.tag != 0x06)
+            attributeAt = attribute.contentStart + attribute.contentLength;
+            if (!ReadDerHeader(der, attribute.contentStart, attributeAt, &type) || type.tag != 0x06)
                 return false;
-            if (type.length == sizeof kCommonNameOid && std::memcmp(type.content, kCommonNameOid, type.length) == 0)
-                return ReadDerElement(&fieldAt, fieldEnd, value);
+            if (type.contentLength == sizeof kCommonNameOid &&
+                std::memcmp(der + type.contentStart, kCommonNameOid, sizeof kCommonNameOid) == 0)
+                return ReadDerHeader(der, type.contentStart + type.contentLength, attributeAt, value);
         }
     }
     return false;
@@ -104,10 +73,11 @@ bool EncodedFirstCommonName(const CERT_NAME_BLOB& name, DerElement* value) {
 // platform's decoded text would lose what follows a zero character and
 // replace bytes that are no UTF-8.
 bool Utf8CommonName(const CERT_NAME_BLOB& name, ByteVector* label) {
-    DerElement value;
+    DerHeader value;
     if (!EncodedFirstCommonName(name, &value) || value.tag != 0x0C)
         return false;
-    label->assign(value.content, value.content + value.length);
+    const BYTE* content = name.pbData + value.contentStart;
+    label->assign(content, content + value.contentLength);
     return true;
 }
 

@@ -20,16 +20,9 @@ enum UniversalTag : unsigned char {
     kEnumerated = 0x0A,
 };
 
-struct DerHeader {
-    unsigned char tag = 0;
-    bool constructed = false;
-    size_t contentStart = 0;
-    size_t contentLength = 0;
-};
+}  // namespace
 
-// Reads the identifier and length octets of the element at `at`; false
-// when they do not fit before `end` or the content runs past it.
-bool ReadHeader(const unsigned char* data, size_t at, size_t end, DerHeader* header) {
+bool ReadDerHeader(const unsigned char* data, size_t at, size_t end, DerHeader* header) {
     if (at >= end)
         return false;
     header->tag = data[at];
@@ -60,6 +53,8 @@ bool ReadHeader(const unsigned char* data, size_t at, size_t end, DerHeader* hea
     return true;
 }
 
+namespace {
+
 // The content of a primitive element, by the size rules of its type.
 bool IsSoundPrimitive(unsigned char tag, const unsigned char* content, size_t length) {
     switch (tag) {
@@ -85,7 +80,7 @@ bool IsSoundRun(const unsigned char* data, size_t at, size_t end, int depth);
 // The element at `at`, which must end by `end`; its size in `elementEnd`.
 bool IsSoundElement(const unsigned char* data, size_t at, size_t end, int depth, size_t* elementEnd) {
     DerHeader header;
-    if (depth > kMaxDepth || !ReadHeader(data, at, end, &header))
+    if (depth > kMaxDepth || !ReadDerHeader(data, at, end, &header))
         return false;
     *elementEnd = header.contentStart + header.contentLength;
     if (!header.constructed)

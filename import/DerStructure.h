@@ -16,3 +16,16 @@
 // INTEGER or OBJECT IDENTIFIER of at least one). What follows the leading
 // element is not examined.
 bool HasSoundDerStructure(const unsigned char* data, size_t size);
+
+// The identifier and length octets of one DER element.
+struct DerHeader {
+    unsigned char tag = 0;  // the first identifier octet
+    bool constructed = false;
+    size_t contentStart = 0;  // offset of the content octets in the data
+    size_t contentLength = 0;
+};
+
+// Reads the header of the element at offset `at` of `data`; false when it
+// does not fit before `end` or the content runs past `end` (definite
+// lengths of at most four octets only).
+bool ReadDerHeader(const unsigned char* data, size_t at, size_t end, DerHeader* header);

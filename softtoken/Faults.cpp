@@ -26,24 +26,26 @@ Faults& Faults::Get() {
 }
 
 void Faults::Set(const std::string& function, CK_ULONG nth, CK_RV rv, bool repeat) {
-    std::lock_guard<std::mutex> lock(mutex_);
     Fault fault;
-    fault.serial = nextLocalSerial_++;
     fault.function = function;
     fault.nth = nth;
     fault.rv = rv;
     fault.repeat = repeat;
-    local_.push_back(fault);
+    AddLocal(fault);
 }
 
 void Faults::SetRemoval(const std::string& function, CK_ULONG nth, CK_SLOT_ID slot) {
-    std::lock_guard<std::mutex> lock(mutex_);
     Fault fault;
-    fault.serial = nextLocalSerial_++;
     fault.function = function;
     fault.nth = nth;
     fault.rv = slot;
     fault.removeToken = true;
+    AddLocal(fault);
+}
+
+void Faults::AddLocal(Fault fault) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fault.serial = nextLocalSerial_++;
     local_.push_back(fault);
 }
 

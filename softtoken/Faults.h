@@ -58,6 +58,7 @@ public:
     FaultAction Take(const char* function, const char* variant);
 
 private:
+    void AddLocal(Fault fault);
     void PollControlFile();
     static bool Hit(Fault& fault);
 

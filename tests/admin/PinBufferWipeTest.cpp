@@ -8,23 +8,13 @@
 #include "app/Commands.h"
 #include "import/PfxImportDialog.h"
 #include "res/resource.h"
+#include "support/MemoryProbe.h"
 
 #include <cstring>
 #include <functional>
 #include <initializer_list>
 
 namespace {
-
-// Whether `size` bytes at `where` are committed, readable memory (a
-// dialog's frame below the stack pointer, or a freed block the heap keeps).
-bool Readable(const void* where, size_t size) {
-    MEMORY_BASIC_INFORMATION info;
-    if (!VirtualQuery(where, &info, sizeof info) || info.State != MEM_COMMIT)
-        return false;
-    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE;
-    const auto end = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
-    return (info.Protect & readable) && static_cast<const char*>(where) + size <= end;
-}
 
 // The clipboard's text, empty when it holds none.
 std::wstring ClipboardText() {
@@ -87,7 +77,7 @@ protected:
                 if (!pin.first || pin.second.empty())
                     continue;
                 ++pins;
-                ASSERT_TRUE(Readable(pin.first, pin.second.size())) << what;
+                ASSERT_TRUE(IsReadableMemory(pin.first, pin.second.size())) << what;
                 EXPECT_NE(0, std::memcmp(pin.first, pin.second.data(), pin.second.size()))
                     << what << ": " << call.function << " PIN \"" << pin.second << "\" is still where it was kept";
             }

@@ -61,8 +61,7 @@ protected:
                 SetDlgItemTextW(dialog, IDC_CSR_PIN, L"1234");
                 TokenStore::Control().SetFaultEx("*", static_cast<CK_ULONG>(call), kCsrSlot,
                                                  SOFTTOKEN_FAULT_REMOVE_TOKEN);
-                PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                             reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+                PressButton(dialog, IDOK);
             },
             [] { return !AppState.Busy; });
         OnGenerateCsrCommand(window_.Window());
@@ -75,14 +74,6 @@ protected:
         CK_ULONG state = 0;
         TokenStore::Control().GetSlotState(kCsrSlot, &state);
         return state == SOFTTOKEN_SLOT_REMOVED;
-    }
-
-    void ExpectNoTokenShown(const std::string& what) {
-        ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(0).empty(); }, 10000)) << what;
-        EXPECT_EQ(L"", TokenCell(1)) << what;
-        EXPECT_FALSE(IsWindowEnabled(AppState.ObjectListView)) << what;
-        for (int i = 0; i < kMainButtonCount; ++i)
-            EXPECT_FALSE(window_.ButtonEnabled(i)) << what << ": button " << i;
     }
 
     // Back in: shown, logged out, and holding what it held.
@@ -106,7 +97,7 @@ TEST_F(CsrTokenRemovalTest, TokenPulledBeforeEachCallOfARun) {
         std::vector<SeenWindow> reports;
         if (!RunWithPullBefore(call, &reports))
             break;  // the run made fewer calls: every point was tried
-        ExpectNoTokenShown(what);
+        window_.ExpectNoTokenShown(kCsrSlot, what);
         for (const SeenWindow& box : reports) {
             EXPECT_TRUE(ExpectedReport(box) || box.caption == L"Save As")
                 << what << ": " << Narrow(box.caption) << " / " << Narrow(box.text);

@@ -127,11 +127,8 @@ bool RunWithFailingCall(const Command& command, long failing, const std::string&
         DialogSweeper sweeper(
             command.caption,
             [&command](HWND dialog) {
-                for (const auto& edit : command.edits)
-                    SendMessageTimeoutW(GetDlgItem(dialog, edit.first), WM_SETTEXT, 0,
-                                        reinterpret_cast<LPARAM>(edit.second.c_str()), SMTO_BLOCK, 2000, nullptr);
-                PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(command.button, BN_CLICKED),
-                             reinterpret_cast<LPARAM>(GetDlgItem(dialog, command.button)));
+                FillEdits(dialog, command.edits);
+                PressButton(dialog, command.button);
             },
             [] { return !AppState.Busy; }, command.before);
         command.run(window);

@@ -127,15 +127,6 @@ protected:
                                               static_cast<CK_ULONG>(strlen(pin)));
     }
 
-    void ExpectNoTokenShown(const std::string& what) {
-        ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(0).empty(); }, 10000)) << what;
-        EXPECT_EQ(L"", TokenCell(1)) << what;
-        EXPECT_EQ(0, MainWindowFixture::RowCount(AppState.ObjectListView)) << what;
-        for (int i = 0; i < kMainButtonCount; ++i)
-            EXPECT_FALSE(window_.ButtonEnabled(i)) << what << ": button " << i;
-        EXPECT_TRUE(ProcessHeapsAreIntact()) << what;
-    }
-
     // Back in: shown as not logged in, with both PINs and every object.
     void ExpectTokenBackUnchanged(const std::string& what) {
         ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kSlot)) << what;
@@ -167,15 +158,13 @@ TEST_F(ModalSlotEventTest, TokenPulledWhileEachDialogIsOpen) {
         DialogSweeper sweeper(
             c.caption,
             [&c, &blankedWhileOpen](HWND dialog) {
-                for (const auto& edit : c.edits)
-                    SetDlgItemTextW(dialog, edit.first, edit.second.c_str());
+                FillEdits(dialog, c.edits);
                 TokenStore::Control().RemoveToken(kSlot);
                 for (int i = 0; i < 200 && !blankedWhileOpen; ++i) {
                     blankedWhileOpen = TokenCell(0).empty();
                     Sleep(25);
                 }
-                PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(c.button, BN_CLICKED),
-                             reinterpret_cast<LPARAM>(GetDlgItem(dialog, c.button)));
+                PressButton(dialog, c.button);
             },
             [] { return !AppState.Busy; }, c.before);
         c.open(window_);
@@ -185,7 +174,8 @@ TEST_F(ModalSlotEventTest, TokenPulledWhileEachDialogIsOpen) {
         EXPECT_TRUE(blankedWhileOpen) << what << ": the window did not follow the pull while the dialog was open";
         for (const SeenWindow& box : sweeper.Closed())
             EXPECT_FALSE(SaysSuccess(box)) << what << ": " << Narrow(box.caption) << " / " << Narrow(box.text);
-        ExpectNoTokenShown(what);
+        window_.ExpectNoTokenShown(kSlot, what);
+        EXPECT_TRUE(ProcessHeapsAreIntact()) << what;
         ExpectTokenBackUnchanged(what);
     }
 }

@@ -15,6 +15,7 @@
 #include "app/AppState.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
+#include "support/MemoryProbe.h"
 #include "support/TestFiles.h"
 #include "support/TokenStore.h"
 
@@ -40,17 +41,6 @@ CK_RV RecordingCreateObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attribut
         }
     }
     return RealFunctions.C_CreateObject(session, attributes, count, object);
-}
-
-// Whether `size` bytes at `where` can still be read (the heap keeps freed
-// blocks of this size mapped).
-bool Readable(const void* where, size_t size) {
-    MEMORY_BASIC_INFORMATION info;
-    if (!VirtualQuery(where, &info, sizeof info) || info.State != MEM_COMMIT)
-        return false;
-    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE;
-    const auto end = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
-    return (info.Protect & readable) && static_cast<const char*>(where) + size <= end;
 }
 
 class KeyBlobWipeTest : public ImportTokenTest {
@@ -81,7 +71,7 @@ protected:
     void ExpectKeyPartsGone(const char* when) {
         ASSERT_FALSE(SeenKeyParts.empty()) << when << ": the private key was handed to the token";
         for (const SeenKeyPart& part : SeenKeyParts) {
-            ASSERT_TRUE(Readable(part.where, part.value.size())) << when;
+            ASSERT_TRUE(IsReadableMemory(part.where, part.value.size())) << when;
             EXPECT_NE(std::memcmp(part.where, part.value.data(), part.value.size()), 0)
                 << when << ": a key part of " << part.value.size() << " bytes is still in the importer's memory";
         }

@@ -4,13 +4,7 @@
 # files whose inner structure a mutation can reach (no MAC, no encryption),
 # besides the usual protected ones. Runs as a CTest fixture step.
 set -eu
-out=$1
-script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
-stamp=$(sha1sum "$script" | cut -c1-40)
-mkdir -p "$out"
-cd "$out"
-[ "$(cat .complete 2>/dev/null)" = "$stamp" ] && exit 0
-rm -f ./*
+. "$(cd "$(dirname "$0")" && pwd)/../fixtures/begin_fixture_folder.sh"
 
 # A certificate with many extensions: nested structures in OCTET STRINGs.
 printf '[req]\ndistinguished_name=dn\nx509_extensions=ext\n[dn]\n[ext]\n%s\n%s\n%s\n%s\n%s\n' \

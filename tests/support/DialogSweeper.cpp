@@ -8,27 +8,6 @@ constexpr DWORD kPollMs = 10;
 constexpr ULONGLONG kIdleBeforeCancelMs = 300;
 constexpr ULONGLONG kStartTimeoutMs = 10000;
 
-BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (processId == GetCurrentProcessId() && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window))
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> VisibleDialogs() {
-    std::vector<HWND> windows;
-    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&windows));
-    return windows;
-}
-
-void Post(HWND window, int button) {
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(window, button)));
-}
-
 bool OnlyOpen(HWND window) {
     const std::vector<HWND> open = VisibleDialogs();
     return open.size() == 1 && open[0] == window;
@@ -80,7 +59,7 @@ HWND DialogSweeper::WaitForRunDialog() {
             for (const auto& answer : before_) {
                 if (answer.first == caption && std::find(answered.begin(), answered.end(), window) == answered.end()) {
                     answered.push_back(window);
-                    Post(window, answer.second);
+                    PressButton(window, answer.second);
                 }
             }
         }
@@ -118,7 +97,7 @@ void DialogSweeper::CloseOthers(HWND runDialog) {
                 closed_.push_back(DescribeWindow(window));
             recorded_.push_back(window);
         }
-        Post(window, kButtons[presses % 3]);
+        PressButton(window, kButtons[presses % 3]);
         Sleep(50);  // time for the press before the next one
     }
 }
@@ -136,7 +115,7 @@ void DialogSweeper::CancelWhenIdle(HWND runDialog, ULONGLONG* idleSince) {
     } else if (now - *idleSince >= kIdleBeforeCancelMs && Responsive(runDialog) && OnlyOpen(runDialog)) {
         // Its thread answers and shows nothing else: the press lands in
         // the dialog's own loop, not in a box's loop within a handler.
-        Post(runDialog, IDCANCEL);
+        PressButton(runDialog, IDCANCEL);
         *idleSince = 0;
     }
 }

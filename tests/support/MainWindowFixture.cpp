@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <gtest/gtest.h>
+
 #include "app/AppState.h"
 #include "app/KeyboardUse.h"
 #include "app/MainWindow.h"
@@ -196,4 +198,16 @@ void MainWindowFixture::Stop() {
             DispatchMessageW(&message);
         }
     }
+}
+
+void MainWindowFixture::ExpectNoTokenShown(int slot, const std::string& what) {
+    const HWND tokens = AppState.TokenListView;
+    ASSERT_TRUE(PumpUntil([&] { return CellText(tokens, slot, 0).empty() && !IsWindowEnabled(AppState.ObjectListView); },
+                          10000))
+        << what << ": the token is still shown";
+    PumpUntil([] { return false; }, 300);  // whatever else the monitor sent
+    EXPECT_EQ(L"", CellText(tokens, slot, 1)) << what;
+    EXPECT_EQ(0, RowCount(AppState.ObjectListView)) << what;
+    for (int i = 0; i < kMainButtonCount; ++i)
+        EXPECT_FALSE(ButtonEnabled(i)) << what << ": button " << i;
 }

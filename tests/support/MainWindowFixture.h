@@ -67,6 +67,11 @@ public:
     // destructor does this when the test did not.
     void Stop();
 
+    // Checks (with the test framework) that the window shows no token in
+    // `slot` once the slot monitor's messages are handled: blank name and
+    // status, an empty and disabled object list, every main button disabled.
+    void ExpectNoTokenShown(int slot, const std::string& what);
+
     // The messages of a click on `row` of `list` alone, without pumping:
     // for a test that must look before a worker's next step.
     static void ClickRow(HWND list, int row);

@@ -25,11 +25,15 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
     return TRUE;
 }
 
+}  // namespace
+
 std::vector<HWND> VisibleDialogs() {
     std::vector<HWND> windows;
     EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
+
+namespace {
 
 std::wstring WindowTextOf(HWND window) {
     wchar_t text[4096] = {};
@@ -39,12 +43,18 @@ std::wstring WindowTextOf(HWND window) {
     return text;
 }
 
+}  // namespace
+
 void PressButton(HWND window, int button) {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, button)));
 }
 
-}  // namespace
+void FillEdits(HWND dialog, const std::vector<std::pair<int, std::wstring>>& edits) {
+    for (const auto& edit : edits)
+        SendMessageTimeoutW(GetDlgItem(dialog, edit.first), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(edit.second.c_str()),
+                            SMTO_BLOCK, 2000, nullptr);
+}
 
 std::string Narrow(const std::wstring& text) {
     int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
@@ -159,10 +169,7 @@ void UiDriver::WaitUntilSettled(HWND window) {
 }
 
 void UiDriver::HandleStep(HWND window, const DialogStep& step) {
-    for (const auto& edit : step.edits)
-        SendMessageTimeoutW(GetDlgItem(window, edit.first), WM_SETTEXT, 0,
-                            reinterpret_cast<LPARAM>(edit.second.c_str()), SMTO_BLOCK, 2000,
-                            nullptr);
+    FillEdits(window, step.edits);
     SeenWindow seen = DescribeWindow(window);
     if (step.inspect)
         step.inspect(window);

@@ -75,6 +75,13 @@ private:
     std::thread thread_;
 };
 
+// The visible dialogs and message boxes of this process (class "#32770").
+std::vector<HWND> VisibleDialogs();
+// Presses `button` of `window` as a click would (the press is posted).
+void PressButton(HWND window, int button);
+// Sets the text of each listed control of `dialog`.
+void FillEdits(HWND dialog, const std::vector<std::pair<int, std::wstring>>& edits);
+
 // Reads the recorded parts of `window` (caption, text, owner).
 SeenWindow DescribeWindow(HWND window);
 
