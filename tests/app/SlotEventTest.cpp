@@ -199,16 +199,21 @@ TEST_F(SlotEventTest, InsertedTokenIsSelectedWithANewSession) {
 TEST_F(SlotEventTest, TokenInsertedDuringAListingEndsThatListing) {
     Tool(L"remove 2");
     ASSERT_TRUE(TokenStore::Control().SetCapacity(0, 1 << 20) == CKR_OK);
-    // Long enough that the listing still runs after its first batch of rows.
     ASSERT_EQ(CKR_OK, AddTokenObjects(0, NumberedDataObjects("data ", 1500)));
     Start();
     CK_UTF8CHAR pin[] = "1234";
     ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[0], CKU_USER, pin, 4));
+    // The worker is held in the middle of its search until the new token
+    // is selected, so the insertion always lands while the listing runs.
+    CallCounter calls;
+    calls.HoldAt("C_FindObjects", 300);
     window_.Click(kDisplayObjectsCommand);
-    ASSERT_TRUE(window_.PumpEachUntil([] { return ObjectRows() >= 20 || !AppState.Busy; }, kEventMs));
+    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return ObjectRows() >= 20 && calls.WaitUntilHeld(0); }, kEventMs));
     ASSERT_TRUE(AppState.Busy) << "the listing should still run";
 
     Tool(L"insert 2");
+    ASSERT_TRUE(window_.PumpEachUntil([] { return AppState.CurrentSlot == 2; }, kEventMs));
+    calls.Release();
     ASSERT_TRUE(WaitFor([] { return !AppState.Busy && IsWindowEnabled(AppState.TokenListView) && AppState.CurrentSlot == 2 &&
                TokenCell(2, 1) == L"Not logged in";
     }));

@@ -327,6 +327,9 @@ TEST_F(ListingWindowTest, FailuresAreReportedAndTheControlsComeBack) {
 
 // Long enough that the listing still runs after its first batch of rows.
 constexpr int kLongListing = 1500;
+// The search step at which the tests hold the listing's worker: its first
+// batch of rows is on the list by then, and most of the listing is to come.
+constexpr long kHeldSearchStep = 300;
 
 // While a listing runs, the buttons and the token list are disabled, a
 // further "Display objects" (a quick second click) neither empties the list
@@ -336,18 +339,20 @@ TEST_F(ListingWindowTest, SecondClickWhileListingStartsNothing) {
     Start();
     ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
     CallCounter calls;
+    calls.HoldAt("C_FindObjects", kHeldSearchStep);
 
     window_.Click(kDisplayObjectsCommand);
     ASSERT_TRUE(AppState.Busy);
     EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton));
     EXPECT_FALSE(IsWindowEnabled(AppState.TokenListView));
     window_.Click(kDisplayObjectsCommand);  // the quick second click
-    ASSERT_TRUE(window_.PumpEachUntil([] { return Rows() >= 50 || !AppState.Busy; }));
+    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return Rows() >= 50 && calls.WaitUntilHeld(0); }));
     ASSERT_TRUE(AppState.Busy) << "the listing should still run";
     EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton)) << "nothing re-enables the buttons meanwhile";
     MainWindowFixture::ClickRow(AppState.TokenListView, 0);  // the selection steps may not enable them either
     EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton));
     window_.Click(kDisplayObjectsCommand);  // a third, in the middle
+    calls.Release();
     ASSERT_TRUE(WaitForListingEnd());
 
     EXPECT_EQ(1, calls.Count("C_FindObjectsInit")) << calls.Summary();
@@ -367,14 +372,15 @@ TEST_F(ListingWindowTest, DoubleClickOnARowOfARunningListingIsIgnored) {
     Start();
     ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
 
+    CallCounter calls;
+    calls.HoldAt("C_FindObjects", kHeldSearchStep);
     window_.Click(kDisplayObjectsCommand);
-    ASSERT_TRUE(window_.PumpEachUntil([] { return Rows() >= 2 || !AppState.Busy; }));
+    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return Rows() >= 2 && calls.WaitUntilHeld(0); }));
     ASSERT_TRUE(AppState.Busy);
     ASSERT_EQ(L"Digital certificate", CellText(AppState.ObjectListView, 0, 1, 40));
-    // Without the message loop the worker stops at its next message to the
-    // list, so every Cryptoki call from now on is the double-click's.
-    Sleep(100);
-    CallCounter calls;
+    // The worker waits at its search, so every Cryptoki call from now on
+    // is the double-click's.
+    calls.Reset();
     LVITEMW item = {};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
@@ -388,6 +394,7 @@ TEST_F(ListingWindowTest, DoubleClickOnARowOfARunningListingIsIgnored) {
     EXPECT_EQ(0, calls.Total()) << calls.Summary();
     EXPECT_FALSE(window_.ButtonEnabled(kExportButton)) << "the export rule waits for the end too";
 
+    calls.Release();
     ASSERT_TRUE(WaitForListingEnd());
     EXPECT_EQ(kLongListing + 1, Rows());
     EXPECT_TRUE(ui_.Unexpected().empty());

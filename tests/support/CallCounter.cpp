@@ -1,5 +1,7 @@
 #include "support/CallCounter.h"
 
+#include <windows.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -50,11 +52,30 @@ void* realEntries[kEntryCount];  // the module's entries, by index
 VendorFunctionList* original = nullptr;
 VendorFunctionList counted;
 
+// The hold: the entry it waits at (-1 for none), the calls of that entry
+// still let through, whether a thread waits, and what lets it go.
+std::atomic<int> heldEntry{-1};
+std::atomic<long> callsBeforeHold{0};
+std::atomic<bool> threadHeld{false};
+HANDLE releaseEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+
+// A held thread waits at most this long, so that a test that never
+// releases it fails instead of hanging.
+constexpr DWORD kLongestHoldMs = 60000;
+
+void HoldIfDue(int entry) {
+    if (entry != heldEntry.load() || --callsBeforeHold >= 0)
+        return;
+    threadHeld = true;
+    WaitForSingleObject(releaseEvent, kLongestHoldMs);
+}
+
 // Counts entry `I` and calls the module's entry with the same arguments.
 template <int I, typename R, typename... A>
 struct Thunk {
     static R Call(A... arguments) {
         ++counts[I];
+        HoldIfDue(I);
         return reinterpret_cast<R (*)(A...)>(realEntries[I])(arguments...);
     }
 };
@@ -95,6 +116,7 @@ CallCounter::CallCounter() {
 }
 
 CallCounter::~CallCounter() {
+    Release();
     if (AppState.FunctionList == &counted)
         AppState.FunctionList = original;
 }
@@ -128,4 +150,32 @@ std::string CallCounter::Summary() const {
         text += std::string(kEntryNames[i]) + "=" + std::to_string(counts[i].load());
     }
     return text;
+}
+
+void CallCounter::HoldAt(const std::string& function, long nth) {
+    for (int i = 0; i < kEntryCount; ++i) {
+        if (function != kEntryNames[i])
+            continue;
+        ResetEvent(releaseEvent);
+        threadHeld = false;
+        callsBeforeHold = nth - 1;
+        heldEntry = i;
+        return;
+    }
+    abort();  // not an entry of the list: the test is wrong
+}
+
+bool CallCounter::WaitUntilHeld(unsigned long timeoutMs) const {
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    while (!threadHeld) {
+        if (GetTickCount64() >= until)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+void CallCounter::Release() {
+    heldEntry = -1;
+    SetEvent(releaseEvent);
 }

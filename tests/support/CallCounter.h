@@ -2,7 +2,8 @@
 // AppState.FunctionList, and forwards every one of them to the module the
 // list came from. Installed for the counter's lifetime; one counter at a
 // time. Used by tests (how many searches a command started, how the slot
-// monitor waits) and by the listing benchmark (calls per object).
+// monitor waits) and by the listing benchmark (calls per object). It can
+// also hold a worker at a chosen call.
 #pragma once
 
 #include <string>
@@ -25,4 +26,15 @@ public:
     void Reset();
     // "C_FindObjects=3 C_GetAttributeValue=5 ...", the entries called.
     std::string Summary() const;
+
+    // Stops the thread that makes the `nth` call of `function` from now
+    // on (and any later caller of it) before the call reaches the module,
+    // until Release. A test thereby catches a worker in the middle of its
+    // run however fast the machine is.
+    void HoldAt(const std::string& function, long nth);
+    // True once a thread waits at the hold; false after `timeoutMs`.
+    bool WaitUntilHeld(unsigned long timeoutMs) const;
+    // Lets the held threads go on; the hold is gone. Also done by the
+    // destructor, so that a failed test never leaves a worker stuck.
+    void Release();
 };
