@@ -59,9 +59,14 @@ CK_RV SlotEvents::Wait(bool block, CK_SLOT_ID* slot) {
     return CKR_OK;
 }
 
+// Each slot is looked at under its lock. The store changes a slot in
+// steps under that lock (the token file moved or written, then the
+// presence counted), and a look between two steps would report one
+// insertion or removal as two events.
 std::vector<SlotEvents::Look> SlotEvents::LookAtSlots() const {
     std::vector<Look> looks(store_->SlotCount());
     for (CK_SLOT_ID slot = 0; slot < looks.size(); ++slot) {
+        SlotLock lock(*store_, slot);
         looks[slot].content = store_->Content(slot);
         looks[slot].presence = store_->PresenceGeneration(slot);
     }

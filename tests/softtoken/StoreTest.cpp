@@ -2,6 +2,8 @@
 // back, slot events (also from another process) and the tool.
 #include "SoftTokenFixture.h"
 
+#include "Store.h"
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -141,6 +143,36 @@ TEST_F(StoreTest, EventsAreQueuedAndWaitedFor) {
     ASSERT_EQ(CKR_OK, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
     EXPECT_EQ(3u, slot);
     EXPECT_EQ(CKR_NO_EVENT, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+}
+
+// The store takes a token out in steps under the slot's lock: the file is
+// moved, then the presence is counted. Here the steps are 60 ms apart, time
+// for several looks of the watcher, and the removal is still one event: a
+// second one would make a program handle the same removal twice (or an
+// insertion twice, opening a second session on the token).
+TEST_F(StoreTest, AChangeMadeInStepsIsOneEvent) {
+    CK_SLOT_ID slot = 99;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    while (p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr) == CKR_OK) {
+    }
+    softtoken::Store store(StorePath());
+    {
+        softtoken::SlotLock lock(store, 0);
+        ASSERT_TRUE(MoveFileExW(store.TokenPath(0).c_str(), store.RemovedPath(0).c_str(), MOVEFILE_REPLACE_EXISTING));
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        store.BumpContent(0);
+        store.BumpPresence(0);
+    }
+    std::vector<CK_SLOT_ID> events;
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(200);
+    while (Clock::now() < until) {
+        if (p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr) == CKR_OK)
+            events.push_back(slot);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(std::vector<CK_SLOT_ID>{0}, events);
+    EXPECT_EQ(0u, Slots(true).size()) << "the token is out";
 }
 
 TEST_F(StoreTest, FinalizeWakesABlockedWait) {
