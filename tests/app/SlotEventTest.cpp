@@ -208,7 +208,7 @@ TEST_F(SlotEventTest, TokenInsertedDuringAListingEndsThatListing) {
     CallCounter calls;
     calls.HoldAt("C_FindObjects", 300);
     window_.Click(kDisplayObjectsCommand);
-    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return ObjectRows() >= 20 && calls.WaitUntilHeld(0); }, kEventMs));
+    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return ObjectRows() >= 20 && calls.Held(); }, kEventMs));
     ASSERT_TRUE(AppState.Busy) << "the listing should still run";
 
     Tool(L"insert 2");

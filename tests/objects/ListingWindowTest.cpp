@@ -346,7 +346,7 @@ TEST_F(ListingWindowTest, SecondClickWhileListingStartsNothing) {
     EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton));
     EXPECT_FALSE(IsWindowEnabled(AppState.TokenListView));
     window_.Click(kDisplayObjectsCommand);  // the quick second click
-    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return Rows() >= 50 && calls.WaitUntilHeld(0); }));
+    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return Rows() >= 50 && calls.Held(); }));
     ASSERT_TRUE(AppState.Busy) << "the listing should still run";
     EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton)) << "nothing re-enables the buttons meanwhile";
     MainWindowFixture::ClickRow(AppState.TokenListView, 0);  // the selection steps may not enable them either
@@ -375,7 +375,7 @@ TEST_F(ListingWindowTest, DoubleClickOnARowOfARunningListingIsIgnored) {
     CallCounter calls;
     calls.HoldAt("C_FindObjects", kHeldSearchStep);
     window_.Click(kDisplayObjectsCommand);
-    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return Rows() >= 2 && calls.WaitUntilHeld(0); }));
+    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return Rows() >= 2 && calls.Held(); }));
     ASSERT_TRUE(AppState.Busy);
     ASSERT_EQ(L"Digital certificate", CellText(AppState.ObjectListView, 0, 1, 40));
     // The worker waits at its search, so every Cryptoki call from now on

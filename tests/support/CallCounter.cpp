@@ -63,6 +63,14 @@ HANDLE releaseEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 // releases it fails instead of hanging.
 constexpr DWORD kLongestHoldMs = 60000;
 
+// The counter of `function` (an entry, or one kind of wait); -1 for none.
+int CounterIndex(const std::string& function) {
+    for (int i = 0; i < kCounterCount; ++i)
+        if (function == kEntryNames[i])
+            return i;
+    return -1;
+}
+
 void HoldIfDue(int entry) {
     if (entry != heldEntry.load() || --callsBeforeHold >= 0)
         return;
@@ -122,10 +130,8 @@ CallCounter::~CallCounter() {
 }
 
 long CallCounter::Count(const std::string& function) const {
-    for (int i = 0; i < kCounterCount; ++i)
-        if (function == kEntryNames[i])
-            return counts[i];
-    return 0;
+    const int counter = CounterIndex(function);
+    return counter < 0 ? 0 : counts[counter].load();
 }
 
 long CallCounter::Total() const {
@@ -153,26 +159,17 @@ std::string CallCounter::Summary() const {
 }
 
 void CallCounter::HoldAt(const std::string& function, long nth) {
-    for (int i = 0; i < kEntryCount; ++i) {
-        if (function != kEntryNames[i])
-            continue;
-        ResetEvent(releaseEvent);
-        threadHeld = false;
-        callsBeforeHold = nth - 1;
-        heldEntry = i;
-        return;
-    }
-    abort();  // not an entry of the list: the test is wrong
+    const int entry = CounterIndex(function);
+    if (entry < 0 || entry >= kEntryCount)
+        abort();  // not an entry of the list: the test is wrong
+    ResetEvent(releaseEvent);
+    threadHeld = false;
+    callsBeforeHold = nth - 1;
+    heldEntry = entry;
 }
 
-bool CallCounter::WaitUntilHeld(unsigned long timeoutMs) const {
-    const ULONGLONG until = GetTickCount64() + timeoutMs;
-    while (!threadHeld) {
-        if (GetTickCount64() >= until)
-            return false;
-        Sleep(1);
-    }
-    return true;
+bool CallCounter::Held() const {
+    return threadHeld;
 }
 
 void CallCounter::Release() {

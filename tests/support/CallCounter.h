@@ -32,8 +32,10 @@ public:
     // until Release. A test thereby catches a worker in the middle of its
     // run however fast the machine is.
     void HoldAt(const std::string& function, long nth);
-    // True once a thread waits at the hold; false after `timeoutMs`.
-    bool WaitUntilHeld(unsigned long timeoutMs) const;
+    // True once a thread waits at the hold. The worker reaches it only
+    // while the window thread takes its messages, so tests ask this
+    // between pumps.
+    bool Held() const;
     // Lets the held threads go on; the hold is gone. Also done by the
     // destructor, so that a failed test never leaves a worker stuck.
     void Release();
