@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
-#include "cryptoki/Cryptoki.h"
+
+CryptokiModuleRecord Cryptoki;
 
 namespace {
 
@@ -131,14 +131,19 @@ int LoadCryptokiModuleFrom(const wchar_t* path) {
     }
 
     auto* vendorList = static_cast<VendorFunctionList*>(list);
-    AppState.CryptokiModule = module;
+    Cryptoki.Handle = module;
     if (InitializeModule(vendorList) != CKR_OK)
         return kInitializeFailed;
 
-    AppState.FunctionList = vendorList;
+    Cryptoki.FunctionList = vendorList;
     return kModuleLoaded;
 }
 
 int LoadCryptokiModule() {
     return LoadCryptokiModuleFrom(kCryptokiModuleName);
+}
+
+void FinalizeCryptokiModule() {
+    if (Cryptoki.FunctionList)
+        Cryptoki.FunctionList->C_Finalize(nullptr);
 }

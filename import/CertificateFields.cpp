@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "import/DerStructure.h"
+#include "objects/DerStructure.h"
 #include "objects/CertificateName.h"
 
 namespace {

@@ -2,8 +2,9 @@
 
 #include <string>
 
-#include "app/AppState.h"
-#include "import/DerStructure.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
+#include "objects/DerStructure.h"
 
 namespace {
 
@@ -45,8 +46,8 @@ int CreateCertificateObject(int slot, const CertificateFields& fields) {
         return CryptokiFailureStatus(CKR_SLOT_ID_INVALID);
     std::vector<CK_ATTRIBUTE> attributes = BuildCertificateTemplate(fields);
     CK_OBJECT_HANDLE object = 0;
-    const CK_RV rv = AppState.FunctionList->C_CreateObject(
-        AppState.SessionTable[slot], attributes.data(), static_cast<CK_ULONG>(attributes.size()), &object);
+    const CK_RV rv = Cryptoki.FunctionList->C_CreateObject(
+        SessionTable[slot], attributes.data(), static_cast<CK_ULONG>(attributes.size()), &object);
     return rv == CKR_OK ? kCertificateStored : CryptokiFailureStatus(rv);
 }
 

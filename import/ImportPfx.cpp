@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
 #include "import/ImportCertificate.h"
 #include "import/KeyContainerSweep.h"
 #include "import/PfxImportState.h"
@@ -196,7 +195,7 @@ int ImportCertificatesOfStore(HCERTSTORE store, PfxImportRun* run) {
 
 int ImportOpenedStore(HCERTSTORE store) {
     PfxImportRun run;
-    run.Slot = AppState.DialogSlot;
+    run.Slot = PfxImportState.DialogSlot;
     run.ImportChain = PfxImportState.PfxImportChain;
     run.KeyExtractable = PfxImportState.PfxKeyExtractable;
     const int status = ImportCertificatesOfStore(store, &run);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "app/AppState.h"
 #include "cryptoki/ModuleLoader.h"
 #include "support/TestFiles.h"
 
@@ -35,36 +34,36 @@ bool IsLoaded(const wchar_t* variant) {
 
 class ModuleLoaderTest : public testing::Test {
 protected:
-    void SetUp() override { AppState = AppStateRecord(); }
+    void SetUp() override { Cryptoki = CryptokiModuleRecord(); }
 };
 
 TEST_F(ModuleLoaderTest, MissingModuleGivesOne) {
     EXPECT_EQ(LoadCryptokiModuleFrom(L"no_such_cryptoki_module.dll"), kModuleNotFound);
-    EXPECT_EQ(AppState.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList, nullptr);
 }
 
 TEST_F(ModuleLoaderTest, ModuleWithoutGetFunctionListGivesTwoAndIsUnloaded) {
     EXPECT_EQ(LoadCryptokiModuleFrom(ProbePath(L"no_entry").c_str()), kNoGetFunctionList);
     EXPECT_FALSE(IsLoaded(L"no_entry"));
-    EXPECT_EQ(AppState.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList, nullptr);
 }
 
 TEST_F(ModuleLoaderTest, FailingGetFunctionListGivesThreeAndIsUnloaded) {
     EXPECT_EQ(LoadCryptokiModuleFrom(ProbePath(L"list_fails").c_str()), kGetFunctionListFailed);
     EXPECT_FALSE(IsLoaded(L"list_fails"));
-    EXPECT_EQ(AppState.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList, nullptr);
 }
 
 TEST_F(ModuleLoaderTest, FailingInitializeGivesFourAndStaysLoaded) {
     EXPECT_EQ(LoadCryptokiModuleFrom(ProbePath(L"init_fails").c_str()), kInitializeFailed);
     EXPECT_TRUE(IsLoaded(L"init_fails"));
-    EXPECT_NE(AppState.CryptokiModule, nullptr);
+    EXPECT_NE(Cryptoki.Handle, nullptr);
 }
 
 TEST_F(ModuleLoaderTest, WorkingModuleIsInitialisedForOsLocking) {
     ASSERT_EQ(LoadCryptokiModuleFrom(ProbePath(L"works").c_str()), kModuleLoaded);
-    ASSERT_NE(AppState.FunctionList, nullptr);
-    EXPECT_EQ(AppState.CryptokiModule, GetModuleHandleW(ProbePath(L"works").c_str()));
+    ASSERT_NE(Cryptoki.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.Handle, GetModuleHandleW(ProbePath(L"works").c_str()));
     InitializeRecord record = ReadRecord(L"works");
     EXPECT_EQ(record.calls, 1);
     EXPECT_EQ(record.firstHadArgs, 1);
@@ -77,7 +76,7 @@ TEST_F(ModuleLoaderTest, ModuleThatCannotLockIsInitialisedAgainWithoutArguments)
     EXPECT_EQ(record.calls, 2);
     EXPECT_EQ(record.firstHadArgs, 1);
     EXPECT_EQ(record.lastHadArgs, 0);
-    EXPECT_NE(AppState.FunctionList, nullptr);
+    EXPECT_NE(Cryptoki.FunctionList, nullptr);
 }
 
 // PATH set for one test and put back after it.
@@ -130,7 +129,7 @@ TEST_F(ModuleLoaderTest, ModuleInAFolderOnPathIsFound) {
         result = LoadCryptokiModuleFrom(L"installed_cryptoki.dll");
     }
     EXPECT_EQ(result, kModuleLoaded);
-    EXPECT_EQ(AppState.CryptokiModule, GetModuleHandleW(folder.File(L"installed_cryptoki.dll").c_str()));
+    EXPECT_EQ(Cryptoki.Handle, GetModuleHandleW(folder.File(L"installed_cryptoki.dll").c_str()));
 }
 
 }  // namespace
@@ -140,17 +139,17 @@ namespace {
 // The plain module name is found in the program's own folder (here the test
 // executable's, where the build puts the software token).
 TEST(LoadCryptokiModule, FindsTheModuleBesideTheProgram) {
-    AppState = AppStateRecord();
+    Cryptoki = CryptokiModuleRecord();
     TempFolder store;
     SetEnvironmentVariableW(L"TOLVANE_SOFTTOKEN_STORE", store.Path().c_str());
     ASSERT_EQ(LoadCryptokiModule(), kModuleLoaded);
-    ASSERT_NE(AppState.FunctionList, nullptr);
-    EXPECT_EQ(AppState.CryptokiModule, GetModuleHandleW((BinFolder() + L"\\tolvane11.dll").c_str()));
+    ASSERT_NE(Cryptoki.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.Handle, GetModuleHandleW((BinFolder() + L"\\tolvane11.dll").c_str()));
     CK_INFO info = {};
-    EXPECT_EQ(AppState.FunctionList->C_GetInfo(&info), CKR_OK);
-    EXPECT_EQ(AppState.FunctionList->C_Finalize(nullptr), CKR_OK);
+    EXPECT_EQ(Cryptoki.FunctionList->C_GetInfo(&info), CKR_OK);
+    EXPECT_EQ(Cryptoki.FunctionList->C_Finalize(nullptr), CKR_OK);
     SetEnvironmentVariableW(L"TOLVANE_SOFTTOKEN_STORE", nullptr);
-    AppState = AppStateRecord();
+    Cryptoki = CryptokiModuleRecord();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 #include "import/ImportCertificate.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
@@ -27,6 +28,7 @@ protected:
     int Import(const std::wstring& path, const wchar_t* password, bool chain = false, bool extractable = false) {
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, path.c_str(), kPfxPathCapacity - 1);
+        PfxImportState.DialogSlot = kImportSlot;
         PfxImportState.PfxImportChain = chain;
         PfxImportState.PfxKeyExtractable = extractable;
         return ImportPfx(password);
@@ -42,7 +44,7 @@ protected:
 
     Bytes Sign(CK_OBJECT_HANDLE key, const std::string& message) {
         CK_MECHANISM mechanism = {CKM_SHA256_RSA_PKCS, nullptr, 0};
-        CK_FUNCTION_LIST* f = AppState.FunctionList;
+        CK_FUNCTION_LIST* f = Cryptoki.FunctionList;
         EXPECT_EQ(f->C_SignInit(Session(), &mechanism, key), CKR_OK);
         Bytes data = FromText(message);
         Bytes signature(1024);
@@ -168,7 +170,7 @@ TEST_F(PfxImportTest, ChainCertificatesOnlyWithTheOption) {
     for (const auto& row : rows) {
         for (CK_OBJECT_CLASS kind : {CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY})
             for (CK_OBJECT_HANDLE object : Objects(kind))
-                ASSERT_EQ(AppState.FunctionList->C_DestroyObject(Session(), object), CKR_OK);
+                ASSERT_EQ(Cryptoki.FunctionList->C_DestroyObject(Session(), object), CKR_OK);
         ASSERT_EQ(ImportFixture(L"imp_chain.pfx", row.chain), kPfxImported) << row.chain;
         std::set<std::string> labels;
         for (CK_OBJECT_HANDLE certificate : Objects(CKO_CERTIFICATE)) {

@@ -8,14 +8,17 @@
 #include "app/KeyboardUse.h"
 #include "app/MainWindow.h"
 #include "app/StartUp.h"
+#include "cryptoki/ModuleLoader.h"
 
 MainWindowFixture::MainWindowFixture(CK_ULONG slotCount) : store_(slotCount) {}
 
 MainWindowFixture::~MainWindowFixture() {
     Stop();
-    if (AppState.FunctionList)
-        AppState.FunctionList->C_Finalize(nullptr);
+    if (Cryptoki.FunctionList)
+        Cryptoki.FunctionList->C_Finalize(nullptr);
     AppState = AppStateRecord();
+    SessionTable = SessionTableRecord();
+    Cryptoki = CryptokiModuleRecord();
     UnregisterClassW(kMainWindowClass, GetModuleHandleW(nullptr));
 }
 
@@ -187,8 +190,10 @@ void MainWindowFixture::Stop() {
     if (!started_)
         return;
     started_ = false;
+    // Closed as the user closes it: a running worker is stopped and
+    // waited for before the window goes.
     if (AppState.MainWindow)
-        DestroyWindow(AppState.MainWindow);
+        SendMessageW(AppState.MainWindow, WM_CLOSE, 0, 0);
     // The window's destruction posted the quit message; a modal loop of the
     // next test would end on it.
     MSG message;
