@@ -24,7 +24,7 @@ protected:
         LoginUser();
     }
 
-    int Import(const std::wstring& path, const wchar_t* password, bool chain = false, bool extractable = false) {
+    long long Import(const std::wstring& path, const wchar_t* password, bool chain = false, bool extractable = false) {
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, path.c_str(), kPfxPathCapacity - 1);
         PfxImportState.PfxImportChain = chain;
@@ -32,7 +32,7 @@ protected:
         return ImportPfx(password);
     }
 
-    int ImportFixture(const wchar_t* name, bool chain = false, bool extractable = false) {
+    long long ImportFixture(const wchar_t* name, bool chain = false, bool extractable = false) {
         return Import(FixturePath(name), L"secret", chain, extractable);
     }
 
@@ -188,7 +188,7 @@ TEST_F(PfxImportTest, FailuresBeforeAnythingIsStored) {
     const struct {
         std::wstring path;
         const wchar_t* password;
-        int result;
+        long long result;
     } rows[] = {
         {L"a.p", L"secret", kPfxPathTooShort},
         {folder.File(L"missing.pfx"), L"secret", kPfxFileNotReadable},
@@ -203,7 +203,7 @@ TEST_F(PfxImportTest, FailuresBeforeAnythingIsStored) {
 }
 
 TEST_F(PfxImportTest, PasswordReachesThePlatformAsTyped) {
-    const int result = Import(FixturePath(L"imp_wide.pfx"), L"\u03A9mega-\u03A3\u0394");
+    const long long result = Import(FixturePath(L"imp_wide.pfx"), L"\u03A9mega-\u03A3\u0394");
     if (RunningUnderWine()) {
         // Known platform difference: Wine's PFX import keeps only the low
         // byte of each password character, so no password beyond ASCII opens.
