@@ -95,10 +95,14 @@ void OnImportCommand(HWND mainWindow) {
     if (!ChooseImportFile(mainWindow, path))
         return;
     const int slot = SelectedTokenRow();
-    const int result = ImportCertificate(slot, path, nullptr, nullptr);
+    const long long result = ImportCertificate(slot, path, nullptr, nullptr);
     CK_RV rv = CKR_OK;
     if (IsCryptokiFailure(result, &rv)) {
         ReportCreateFailure(rv);
+        return;
+    }
+    if (result == kImportOutOfMemory) {
+        MessageBoxW(nullptr, L"Error in allocating memory", L"", MB_ICONERROR);
         return;
     }
     if (result == kNotCertificate) {

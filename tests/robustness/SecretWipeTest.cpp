@@ -60,7 +60,7 @@ protected:
             AppState.FunctionList = &RealFunctions;
     }
 
-    int ImportFixture(const wchar_t* name) {
+    long long ImportFixture(const wchar_t* name) {
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, FixturePath(name).c_str(), kPfxPathCapacity - 1);
         return ImportPfx(L"secret");
