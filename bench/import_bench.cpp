@@ -127,10 +127,10 @@ int main(int argc, char** argv) {
         PfxImportState.PfxImportChain = true;
         PfxImportState.DialogSlot = 0;
         const Clock::time_point start = Clock::now();
-        const int result = ImportPfx(password.c_str());
+        const long long result = ImportPfx(password.c_str());
         const double elapsed = Ms(start, Clock::now());
         if (result != kPfxImported) {
-            fprintf(stderr, "import failed with %d\n", result);
+            fprintf(stderr, "import failed with %lld\n", result);
             return 1;
         }
         objects = TokenObjectCount();

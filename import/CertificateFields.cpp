@@ -1,11 +1,20 @@
 #include "import/CertificateFields.h"
 
 #include <cstring>
+#include <memory>
 
 #include "objects/DerStructure.h"
 #include "objects/CertificateName.h"
 
 namespace {
+
+// What the platform's decoder or encoder allocated, freed also when copying
+// it into a vector runs out of memory.
+struct LocalFreeDeleter {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+template <typename T>
+using LocalMemory = std::unique_ptr<T, LocalFreeDeleter>;
 
 bool EncodeObject(LPCSTR structType, const void* value, ByteVector* der) {
     BYTE* encoded = nullptr;
@@ -13,8 +22,8 @@ bool EncodeObject(LPCSTR structType, const void* value, ByteVector* der) {
     if (!CryptEncodeObjectEx(kCertificateEncoding, structType, value, CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded,
                              &size))
         return false;
+    const LocalMemory<BYTE> owned(encoded);
     der->assign(encoded, encoded + size);
-    LocalFree(encoded);
     return true;
 }
 
@@ -97,18 +106,14 @@ bool WideToUtf8(const wchar_t* text, size_t length, ByteVector* utf8) {
 // A wide common name as UTF-8: the same name decoded as a Unicode Name
 // gives its text as UTF-16 whatever the string type.
 bool WideCommonName(const CERT_NAME_BLOB& name, DWORD rdnIndex, DWORD attributeIndex, ByteVector* label) {
-    auto* unicode = DecodeCertificateObject<CERT_NAME_INFO>(X509_UNICODE_NAME, name.pbData, name.cbData);
-    if (!unicode)
+    const LocalMemory<CERT_NAME_INFO> unicode(
+        DecodeCertificateObject<CERT_NAME_INFO>(X509_UNICODE_NAME, name.pbData, name.cbData));
+    if (!unicode || rdnIndex >= unicode->cRDN || attributeIndex >= unicode->rgRDN[rdnIndex].cRDNAttr)
         return false;
-    bool converted = false;
-    if (rdnIndex < unicode->cRDN && attributeIndex < unicode->rgRDN[rdnIndex].cRDNAttr) {
-        const CERT_RDN_VALUE_BLOB& value = unicode->rgRDN[rdnIndex].rgRDNAttr[attributeIndex].Value;
-        // Wine counts the terminating zero in the value's size; Windows does not.
-        const auto* text = reinterpret_cast<const wchar_t*>(value.pbData);
-        converted = WideToUtf8(text, wcsnlen(text, value.cbData / sizeof(wchar_t)), label);
-    }
-    LocalFree(unicode);
-    return converted;
+    const CERT_RDN_VALUE_BLOB& value = unicode->rgRDN[rdnIndex].rgRDNAttr[attributeIndex].Value;
+    // Wine counts the terminating zero in the value's size; Windows does not.
+    const auto* text = reinterpret_cast<const wchar_t*>(value.pbData);
+    return WideToUtf8(text, wcsnlen(text, value.cbData / sizeof(wchar_t)), label);
 }
 
 }  // namespace
@@ -141,30 +146,25 @@ bool EncodeSerialNumber(const CERT_INFO& info, ByteVector* serial) {
 }
 
 NameResult ReencodeName(const CERT_NAME_BLOB& name, ByteVector* der) {
-    auto* decoded = DecodeCertificateObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData);
+    const LocalMemory<CERT_NAME_INFO> decoded(
+        DecodeCertificateObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData));
     if (!decoded)
         return kNameNotDecoded;
-    const bool encoded = EncodeObject(X509_NAME, decoded, der);
-    LocalFree(decoded);
-    return encoded ? kNameEncoded : kNameNotEncoded;
+    return EncodeObject(X509_NAME, decoded.get(), der) ? kNameEncoded : kNameNotEncoded;
 }
 
 bool FindCommonNameLabel(const CERT_NAME_BLOB& name, ByteVector* label) {
     label->clear();
-    auto* decoded = DecodeCertificateObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData);
-    if (!decoded)
-        return false;
+    const LocalMemory<CERT_NAME_INFO> decoded(
+        DecodeCertificateObject<CERT_NAME_INFO>(X509_NAME, name.pbData, name.cbData));
     DWORD rdnIndex = 0, attributeIndex = 0;
-    bool found = FindFirstCommonName(*decoded, &rdnIndex, &attributeIndex);
-    if (found) {
-        const CERT_RDN_ATTR& attribute = decoded->rgRDN[rdnIndex].rgRDNAttr[attributeIndex];
-        if (attribute.dwValueType == CERT_RDN_UTF8_STRING)
-            found = Utf8CommonName(name, label);
-        else if (IsWideStringType(attribute.dwValueType))
-            found = WideCommonName(name, rdnIndex, attributeIndex, label);
-        else
-            label->assign(attribute.Value.pbData, attribute.Value.pbData + attribute.Value.cbData);
-    }
-    LocalFree(decoded);
-    return found;
+    if (!decoded || !FindFirstCommonName(*decoded, &rdnIndex, &attributeIndex))
+        return false;
+    const CERT_RDN_ATTR& attribute = decoded->rgRDN[rdnIndex].rgRDNAttr[attributeIndex];
+    if (attribute.dwValueType == CERT_RDN_UTF8_STRING)
+        return Utf8CommonName(name, label);
+    if (IsWideStringType(attribute.dwValueType))
+        return WideCommonName(name, rdnIndex, attributeIndex, label);
+    label->assign(attribute.Value.pbData, attribute.Value.pbData + attribute.Value.cbData);
+    return true;
 }

@@ -1,5 +1,7 @@
 #include "import/ImportCertificate.h"
 
+#include <memory>
+#include <new>
 #include <string>
 
 #include "cryptoki/ModuleLoader.h"
@@ -41,20 +43,30 @@ bool PassesPfxTest(const ByteVector& bytes) {
     return !bytes.empty() && PFXIsPFXBlob(&blob);
 }
 
-int CreateCertificateObject(int slot, const CertificateFields& fields) {
+struct CertificateContextFree {
+    void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
+};
+using CertificateContext = std::unique_ptr<const CERT_CONTEXT, CertificateContextFree>;
+
+struct HandleClose {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using FileHandle = std::unique_ptr<void, HandleClose>;
+
+long long CreateCertificateObject(int slot, const CertificateFields& fields) {
     if (slot < 0 || slot >= kMaxSlots)
         return CryptokiFailureStatus(CKR_SLOT_ID_INVALID);
     std::vector<CK_ATTRIBUTE> attributes = BuildCertificateTemplate(fields);
     CK_OBJECT_HANDLE object = 0;
     const CK_RV rv = Cryptoki.FunctionList->C_CreateObject(
         SessionTable[slot], attributes.data(), static_cast<CK_ULONG>(attributes.size()), &object);
-    return rv == CKR_OK ? kCertificateStored : CryptokiFailureStatus(rv);
+    return rv == CKR_OK ? static_cast<long long>(kCertificateStored) : CryptokiFailureStatus(rv);
 }
 
 // The common steps of both modes, for a parsed certificate whose DER
 // candidate is already in `fields->Value`.
-int StoreCertificate(int slot, PCCERT_CONTEXT certificate, CertificateFields* fields,
-                     CertificateIdentity* identity) {
+long long StoreCertificate(int slot, PCCERT_CONTEXT certificate, CertificateFields* fields,
+                           CertificateIdentity* identity) {
     const int status = ExtractCertificateFields(certificate, fields);
     if (status != kCertificateStored)
         return status;
@@ -67,25 +79,29 @@ int StoreCertificate(int slot, PCCERT_CONTEXT certificate, CertificateFields* fi
 }
 
 // File mode: the file's bytes or their PEM decoding as the candidate DER.
-int ImportCertificateFile(int slot, const wchar_t* path) {
+long long ImportCertificateFile(int slot, const wchar_t* path) {
     if (!path || wcslen(path) < 3)
         return kNoCertificate;
     ByteVector file;
-    if (!ReadImportFile(path, &file))
+    switch (ReadImportFile(path, &file)) {
+    case kImportFileRead:
+        break;
+    case kImportFileTooLarge:
+        return kNotCertificate;
+    default:
         return kFileNotReadable;
+    }
     CertificateFields fields;
     if (!DecodePem(file, &fields.Value))
         fields.Value = file;
     // Only a sound structure reaches the platform's decoder (see DerStructure.h).
-    PCCERT_CONTEXT certificate = nullptr;
+    CertificateContext certificate;
     if (HasSoundDerStructure(fields.Value.data(), fields.Value.size()))
-        certificate = CertCreateCertificateContext(X509_ASN_ENCODING, fields.Value.data(),
-                                                   static_cast<DWORD>(fields.Value.size()));
+        certificate.reset(CertCreateCertificateContext(X509_ASN_ENCODING, fields.Value.data(),
+                                                       static_cast<DWORD>(fields.Value.size())));
     if (!certificate)
         return PassesPfxTest(file) ? kFileIsPfx : kNotCertificate;
-    const int status = StoreCertificate(slot, certificate, &fields, nullptr);
-    CertFreeCertificateContext(certificate);
-    return status;
+    return StoreCertificate(slot, certificate.get(), &fields, nullptr);
 }
 
 }  // namespace
@@ -94,34 +110,34 @@ CK_ATTRIBUTE TemplateAttribute(CK_ATTRIBUTE_TYPE type, const void* value, size_t
     return {type, const_cast<void*>(value), static_cast<CK_ULONG>(length)};
 }
 
-int CryptokiFailureStatus(CK_RV rv) {
-    return static_cast<int>(static_cast<CK_ULONG>(kCryptokiFailureBase) + rv);
+long long CryptokiFailureStatus(CK_RV rv) {
+    return kCryptokiFailureBase + static_cast<long long>(rv);
 }
 
-bool IsCryptokiFailure(int status, CK_RV* rv) {
-    if (status > kCryptokiFailureBase || status < 0) {
-        *rv = static_cast<CK_ULONG>(status) - static_cast<CK_ULONG>(kCryptokiFailureBase);
-        return true;
-    }
-    return false;
+bool IsCryptokiFailure(long long status, CK_RV* rv) {
+    if (status <= kCryptokiFailureBase)
+        return false;
+    *rv = static_cast<CK_RV>(status - kCryptokiFailureBase);
+    return true;
 }
 
-bool ReadImportFile(const wchar_t* path, ByteVector* bytes) {
+ImportFileRead ReadImportFile(const wchar_t* path, ByteVector* bytes) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return false;
+        return kImportFileUnreadable;
+    const FileHandle closer(file);
     LARGE_INTEGER size = {};
-    bool read = GetFileSizeEx(file, &size) && size.QuadPart >= 0 && size.QuadPart < MAXDWORD;
-    if (read) {
-        bytes->assign(static_cast<size_t>(size.QuadPart), 0);
-        DWORD done = 0;
-        read = bytes->empty() ||
-               (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &done, nullptr) &&
-                done == bytes->size());
-    }
-    CloseHandle(file);
-    return read;
+    if (!GetFileSizeEx(file, &size) || size.QuadPart < 0)
+        return kImportFileUnreadable;
+    if (size.QuadPart > kLargestImportFile)
+        return kImportFileTooLarge;
+    bytes->assign(static_cast<size_t>(size.QuadPart), 0);
+    DWORD done = 0;
+    if (!bytes->empty() &&
+        (!ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &done, nullptr) || done != bytes->size()))
+        return kImportFileUnreadable;
+    return kImportFileRead;
 }
 
 int ExtractCertificateFields(PCCERT_CONTEXT certificate, CertificateFields* fields) {
@@ -163,13 +179,19 @@ std::vector<CK_ATTRIBUTE> BuildCertificateTemplate(const CertificateFields& fiel
     return attributes;
 }
 
-int ImportCertificate(int slot, const wchar_t* path, PCCERT_CONTEXT certificate,
-                      CertificateIdentity* identity) {
+long long ImportCertificate(int slot, const wchar_t* path, PCCERT_CONTEXT certificate,
+                            CertificateIdentity* identity) {
     if (identity)
         *identity = CertificateIdentity();
-    if (!certificate)
-        return path ? ImportCertificateFile(slot, path) : kNoCertificate;
-    CertificateFields fields;
-    fields.Value.assign(certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded);
-    return StoreCertificate(slot, certificate, &fields, identity);
+    try {
+        if (!certificate)
+            return path ? ImportCertificateFile(slot, path) : static_cast<long long>(kNoCertificate);
+        CertificateFields fields;
+        fields.Value.assign(certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded);
+        return StoreCertificate(slot, certificate, &fields, identity);
+    } catch (const std::bad_alloc&) {
+        if (identity)
+            *identity = CertificateIdentity();
+        return kImportOutOfMemory;
+    }
 }

@@ -11,7 +11,9 @@
 #include "import/CertificateFields.h"
 
 // Results of ImportCertificate. A Cryptoki failure gives
-// kCryptokiFailureBase + its return code.
+// kCryptokiFailureBase + its return code, computed in 64 bits: vendor codes
+// up to 0xFFFFFFFF would otherwise wrap round to 0..9 and read as success or
+// as one of the small codes below.
 enum ImportCertificateResult {
     kCertificateStored = 0,
     kNoCertificate = 1,       // file mode: path under 3 characters; certificate mode: none given
@@ -23,13 +25,21 @@ enum ImportCertificateResult {
     kIssuerNotDecoded = 9,
     kIssuerNotEncoded = 10,
 };
-constexpr int kCryptokiFailureBase = 10;
+constexpr long long kCryptokiFailureBase = 10;
 
-// kCryptokiFailureBase + rv. Vendor codes (0x80000000 and up) wrap to
-// negative statuses and come back whole from IsCryptokiFailure.
-int CryptokiFailureStatus(CK_RV rv);
+// Both imports: memory for the file, a value or a template could not be had.
+// It lies outside the small codes of either import and outside 10 + rv, so
+// that the PFX import passes a certificate's status on unchanged.
+constexpr long long kImportOutOfMemory = -1;
+
+// kCryptokiFailureBase + rv, every return code to 0xFFFFFFFF kept apart.
+long long CryptokiFailureStatus(CK_RV rv);
 // True for a status made by CryptokiFailureStatus, with its return code.
-bool IsCryptokiFailure(int status, CK_RV* rv);
+bool IsCryptokiFailure(long long status, CK_RV* rv);
+
+// The largest file either import reads. No certificate or PFX file comes
+// near it; a bigger one is refused before any of it is read.
+constexpr long long kLargestImportFile = 16 << 20;
 
 // What the object was given, handed back in certificate mode so that the
 // key objects made next carry the same values. Empty vectors: no ID (the
@@ -64,12 +74,18 @@ int ExtractCertificateFields(PCCERT_CONTEXT certificate, CertificateFields* fiel
 // number, [label], subject, issuer. It points into `fields`.
 std::vector<CK_ATTRIBUTE> BuildCertificateTemplate(const CertificateFields& fields);
 
-// File mode: `path` names the file and `certificate` is null.
+// File mode: `path` names the file and `certificate` is null. A file over
+// kLargestImportFile is no certificate.
 // Certificate mode: `path` is null and `certificate` is the certificate;
 // `identity` (may be null) receives its ID, label and subject.
-// Uses the session of `slot` from SessionTable.
-int ImportCertificate(int slot, const wchar_t* path, PCCERT_CONTEXT certificate,
-                      CertificateIdentity* identity);
+// Uses the session of `slot` from SessionTable. An allocation that fails
+// gives kImportOutOfMemory.
+long long ImportCertificate(int slot, const wchar_t* path, PCCERT_CONTEXT certificate,
+                            CertificateIdentity* identity);
 
-// Reads a whole file as bytes; false when it cannot be opened or read.
-bool ReadImportFile(const wchar_t* path, ByteVector* bytes);
+enum ImportFileRead { kImportFileRead, kImportFileUnreadable, kImportFileTooLarge };
+
+// Reads a whole file as bytes. Its size comes from the open handle, so a
+// file over kLargestImportFile is refused before anything is allocated or
+// read. Throws std::bad_alloc when the buffer cannot be had.
+ImportFileRead ReadImportFile(const wchar_t* path, ByteVector* bytes);

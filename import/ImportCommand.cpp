@@ -92,10 +92,14 @@ void OnImportCommand(const ObjectCommand& command) {
     wchar_t path[kPfxPathCapacity] = {};
     if (!ChooseImportFile(command.owner, path))
         return;
-    const int result = ImportCertificate(command.slot, path, nullptr, nullptr);
+    const long long result = ImportCertificate(command.slot, path, nullptr, nullptr);
     CK_RV rv = CKR_OK;
     if (IsCryptokiFailure(result, &rv)) {
         ReportCreateFailure(rv);
+        return;
+    }
+    if (result == kImportOutOfMemory) {
+        MessageBoxW(nullptr, L"Error in allocating memory", L"", MB_ICONERROR);
         return;
     }
     if (result == kNotCertificate) {

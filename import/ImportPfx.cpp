@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,81 +15,55 @@
 
 namespace {
 
-// A key container, as the key-provider information names it.
-struct ContainerName {
-    std::wstring Container;
-    std::wstring Provider;
-    DWORD ProviderType = 0;
-    DWORD Flags = 0;
-
-    bool operator==(const ContainerName& other) const {
-        return Container == other.Container && Provider == other.Provider &&
-               ProviderType == other.ProviderType && Flags == other.Flags;
-    }
-};
-
 // The state of one import.
 struct PfxImportRun {
     int Slot = -1;
     bool ImportChain = false;
     bool KeyExtractable = false;
-    std::vector<ContainerName> DeletedContainers;
+    const KeyContainerSweep* Containers = nullptr;
+    std::vector<KeyContainerName> UsedContainers;  // their key was taken
 
-    bool WasDeleted(const ContainerName& name) const {
-        for (const ContainerName& deleted : DeletedContainers)
-            if (deleted == name)
+    bool WasUsed(const KeyContainerName& name) const {
+        for (const KeyContainerName& used : UsedContainers)
+            if (used == name)
                 return true;
         return false;
     }
 };
 
-// The certificate's key container, opened, with its key.
+struct StoreClose {
+    void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
+};
+using CertificateStore = std::unique_ptr<void, StoreClose>;
+
+// The certificate's key container, opened, with its key; both are released
+// on every way out, and before the container is deleted: Wine's provider
+// writes a container back when a handle still open on it is released.
 struct CertificateKey {
     HCRYPTPROV Provider = 0;
     HCRYPTKEY Key = 0;
     DWORD KeySpec = 0;
+
+    CertificateKey() = default;
+    CertificateKey(const CertificateKey&) = delete;
+    CertificateKey& operator=(const CertificateKey&) = delete;
+    ~CertificateKey() { Close(); }
+
+    void Close() {
+        if (Key)
+            CryptDestroyKey(Key);
+        if (Provider)
+            CryptReleaseContext(Provider, 0);
+        Key = 0;
+        Provider = 0;
+    }
 };
-
-// The key-provider information of `certificate`, in `storage`; null when
-// the certificate carries none.
-const CRYPT_KEY_PROV_INFO* ReadKeyProviderInfo(PCCERT_CONTEXT certificate, std::vector<BYTE>* storage) {
-    DWORD size = 0;
-    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) ||
-        size < sizeof(CRYPT_KEY_PROV_INFO))
-        return nullptr;
-    storage->assign(size, 0);
-    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, storage->data(), &size))
-        return nullptr;
-    return reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(storage->data());
-}
-
-ContainerName NameOf(const CRYPT_KEY_PROV_INFO& info) {
-    ContainerName name;
-    name.Container = info.pwszContainerName ? info.pwszContainerName : L"";
-    name.Provider = info.pwszProvName ? info.pwszProvName : L"";
-    name.ProviderType = info.dwProvType;
-    // The record's flags may also hold CERT_SET_KEY_CONTEXT_PROP_ID, which
-    // CryptAcquireContext refuses; only the key-set flags go on.
-    name.Flags = info.dwFlags & (CRYPT_MACHINE_KEYSET | CRYPT_SILENT);
-    return name;
-}
-
-const wchar_t* OrNull(const std::wstring& text) {
-    return text.empty() ? nullptr : text.c_str();
-}
-
-void DeleteContainer(const ContainerName& name) {
-    HCRYPTPROV unused = 0;
-    CryptAcquireContextW(&unused, OrNull(name.Container), OrNull(name.Provider), name.ProviderType,
-                         name.Flags | CRYPT_DELETEKEYSET);
-}
 
 // Opens the container and gets its key. Wine reports key specification 3
 // for an imported PFX key, which no provider knows: a specification that
 // fails and is neither of the two standard ones is followed by those two.
-int OpenCertificateKey(const ContainerName& name, DWORD keySpec, CertificateKey* key) {
-    if (!CryptAcquireContextW(&key->Provider, OrNull(name.Container), OrNull(name.Provider),
-                              name.ProviderType, name.Flags)) {
+int OpenCertificateKey(const KeyContainerName& name, DWORD keySpec, CertificateKey* key) {
+    if (!name.Acquire(&key->Provider, 0)) {
         key->Provider = 0;
         return kPfxContainerNotOpened;
     }
@@ -101,14 +77,6 @@ int OpenCertificateKey(const ContainerName& name, DWORD keySpec, CertificateKey*
         }
     key->Key = 0;
     return kPfxKeyNotFound;
-}
-
-void CloseCertificateKey(CertificateKey* key) {
-    if (key->Key)
-        CryptDestroyKey(key->Key);
-    if (key->Provider)
-        CryptReleaseContext(key->Provider, 0);
-    *key = CertificateKey();
 }
 
 // Whether the key is the certificate's own. Wine gives every certificate of
@@ -129,12 +97,16 @@ bool KeyBelongsToCertificate(const CertificateKey& key, PCCERT_CONTEXT certifica
 
 // Exports the private key and stores it as a key pair. A key that cannot
 // be exported or is not RSA leaves the certificate without key objects.
-int StoreCertificateKey(const PfxImportRun& run, const CertificateKey& key, const CertificateIdentity& identity) {
+long long StoreCertificateKey(const PfxImportRun& run, const CertificateKey& key,
+                              const CertificateIdentity& identity) {
     DWORD size = 0;
     if (!CryptExportKey(key.Key, 0, PRIVATEKEYBLOB, 0, nullptr, &size))
         return kPfxKeyNotExported;
+    // The only allocation while the blob exists is the blob's own, before
+    // the export: StoreRsaKeyPair gives its own failures as statuses, so the
+    // wipe below always runs.
     std::vector<BYTE> blob(size, 0);
-    int status = kPfxImported;
+    long long status = kPfxImported;
     RsaKeyBlobLayout layout;
     if (CryptExportKey(key.Key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size) &&
         ReadRsaKeyBlobLayout(blob.data(), size, &layout))
@@ -144,38 +116,38 @@ int StoreCertificateKey(const PfxImportRun& run, const CertificateKey& key, cons
 }
 
 // A certificate without a key of its own: stored only with the chain option.
-int HandleChainCertificate(const PfxImportRun& run, PCCERT_CONTEXT certificate) {
+long long HandleChainCertificate(const PfxImportRun& run, PCCERT_CONTEXT certificate) {
     if (!run.ImportChain)
         return kPfxImported;
     return ImportCertificate(run.Slot, nullptr, certificate, nullptr);
 }
 
 // A certificate whose key-provider record names a key container.
-int HandleKeyCertificate(PfxImportRun* run, PCCERT_CONTEXT certificate, const CRYPT_KEY_PROV_INFO& info) {
-    const ContainerName name = NameOf(info);
-    // A container already used and deleted held an earlier certificate's key.
-    if (run->WasDeleted(name))
+long long HandleKeyCertificate(PfxImportRun* run, PCCERT_CONTEXT certificate, const CRYPT_KEY_PROV_INFO& info) {
+    const KeyContainerName name = NameOf(info);
+    // A container whose key was taken held an earlier certificate's key.
+    if (run->WasUsed(name))
         return HandleChainCertificate(*run, certificate);
     CertificateKey key;
     const int keyStatus = OpenCertificateKey(name, info.dwKeySpec, &key);
     if (keyStatus == kPfxImported && !KeyBelongsToCertificate(key, certificate)) {
-        CloseCertificateKey(&key);
+        key.Close();
         return HandleChainCertificate(*run, certificate);
     }
     const bool containerOpened = key.Provider != 0;
     CertificateIdentity identity;
-    int status = ImportCertificate(run->Slot, nullptr, certificate, &identity);
+    long long status = ImportCertificate(run->Slot, nullptr, certificate, &identity);
     if (status == kCertificateStored)
         status = keyStatus == kPfxImported ? StoreCertificateKey(*run, key, identity) : keyStatus;
-    CloseCertificateKey(&key);
+    key.Close();
     if (containerOpened) {
-        DeleteContainer(name);
-        run->DeletedContainers.push_back(name);
+        run->Containers->DeleteIfMadeByImport(name);
+        run->UsedContainers.push_back(name);
     }
     return status;
 }
 
-int HandleCertificate(PfxImportRun* run, PCCERT_CONTEXT certificate) {
+long long HandleCertificate(PfxImportRun* run, PCCERT_CONTEXT certificate) {
     std::vector<BYTE> storage;
     const CRYPT_KEY_PROV_INFO* info = ReadKeyProviderInfo(certificate, &storage);
     if (info)
@@ -183,61 +155,75 @@ int HandleCertificate(PfxImportRun* run, PCCERT_CONTEXT certificate) {
     return HandleChainCertificate(*run, certificate);
 }
 
-int ImportCertificatesOfStore(HCERTSTORE store, PfxImportRun* run) {
-    int status = kPfxImported;
+// An allocation that fails ends the import with kImportOutOfMemory; the
+// certificate's key is released on the way out and the clean-up still runs.
+long long ImportCertificatesOfStore(HCERTSTORE store, PfxImportRun* run) {
+    long long status = kPfxImported;
     PCCERT_CONTEXT certificate = nullptr;
-    while (status == kPfxImported && (certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr)
-        status = HandleCertificate(run, certificate);
+    while (status == kPfxImported && (certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
+        try {
+            status = HandleCertificate(run, certificate);
+        } catch (const std::bad_alloc&) {
+            status = kImportOutOfMemory;
+        }
+    }
     if (certificate)
         CertFreeCertificateContext(certificate);
     return status;
 }
 
-int ImportOpenedStore(HCERTSTORE store) {
+long long ImportOpenedStore(HCERTSTORE store, const KeyContainerSweep& containers) {
     PfxImportRun run;
     run.Slot = PfxImportState.DialogSlot;
     run.ImportChain = PfxImportState.PfxImportChain;
     run.KeyExtractable = PfxImportState.PfxKeyExtractable;
-    const int status = ImportCertificatesOfStore(store, &run);
-    // The platform made a key container for every key of the file; those of
-    // certificates not handled (an import that stopped early, a key that
-    // belonged to no certificate) go too.
-    DeleteKeyContainersOfStore(store);
+    run.Containers = &containers;
+    const long long status = ImportCertificatesOfStore(store, &run);
+    // The containers of certificates not handled (an import that stopped
+    // early, a key that belonged to no certificate) go too.
+    containers.DeleteNamedByStore(store);
     return status;
 }
 
-}  // namespace
-
-void DeleteKeyContainersOfStore(HCERTSTORE store) {
-    PCCERT_CONTEXT certificate = nullptr;
-    while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
-        std::vector<BYTE> storage;
-        const CRYPT_KEY_PROV_INFO* info = ReadKeyProviderInfo(certificate, &storage);
-        if (!info)
-            continue;
-        DeleteContainer(NameOf(*info));
-    }
-}
-
-int ImportPfx(const wchar_t* password) {
-    const std::wstring path(PfxImportState.PfxFilePath, wcsnlen(PfxImportState.PfxFilePath, kPfxPathCapacity));
-    if (path.size() < 4)
-        return kPfxPathTooShort;
+long long ImportPfxFile(const std::wstring& path, const wchar_t* password) {
     ByteVector file;
-    if (!ReadImportFile(path.c_str(), &file))
+    switch (ReadImportFile(path.c_str(), &file)) {
+    case kImportFileRead:
+        break;
+    case kImportFileTooLarge:
+        return kPfxInvalid;
+    default:
         return kPfxFileNotReadable;
+    }
     CRYPT_DATA_BLOB blob = {static_cast<DWORD>(file.size()), file.data()};
     if (file.empty() || !PFXIsPFXBlob(&blob))
         return kPfxInvalid;
     KeyContainerSweep containers;
     containers.Begin();
-    int status = kPfxNotOpened;
-    HCERTSTORE store = PFXImportCertStore(&blob, password ? password : L"", CRYPT_EXPORTABLE);
-    if (store) {
-        status = ImportOpenedStore(store);
-        CertCloseStore(store, 0);
+    const CertificateStore store(PFXImportCertStore(&blob, password ? password : L"", CRYPT_EXPORTABLE));
+    if (!store) {
+        // Wine fills its container before it decodes the certificates, and
+        // a certificate that fails then leaves it named by none.
+        containers.DeleteDefaultContainerIfMadeByImport();
+        return kPfxNotOpened;
     }
-    // Whatever the platform left without naming it in a certificate.
-    containers.DeleteAppeared();
-    return status;
+    return ImportOpenedStore(store.get(), containers);
+}
+
+}  // namespace
+
+void DeleteKeyContainersOfStore(HCERTSTORE store) {
+    KeyContainerSweep().DeleteNamedByStore(store);
+}
+
+long long ImportPfx(const wchar_t* password) {
+    try {
+        const std::wstring path(PfxImportState.PfxFilePath,
+                                wcsnlen(PfxImportState.PfxFilePath, kPfxPathCapacity));
+        if (path.size() < 4)
+            return kPfxPathTooShort;
+        return ImportPfxFile(path, password);
+    } catch (const std::bad_alloc&) {
+        return kImportOutOfMemory;
+    }
 }

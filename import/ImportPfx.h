@@ -6,7 +6,9 @@
 #include <wincrypt.h>
 
 // Results of ImportPfx. A failing certificate returns the status of
-// ImportCertificate, a failing key object kCryptokiFailureBase + rv.
+// ImportCertificate, a failing key object kCryptokiFailureBase + rv, a
+// failed allocation kImportOutOfMemory. A file over kLargestImportFile is
+// kPfxInvalid.
 enum ImportPfxResult {
     kPfxImported = 0,
     kPfxPathTooShort = 1,
@@ -22,10 +24,11 @@ enum ImportPfxResult {
 // with the options PfxImportChain and PfxKeyExtractable. The password goes
 // to the platform as given, every character of it: cut at the first one
 // beyond Latin-1, a Greek or Cyrillic password would never open its file.
-// Runs on the calling thread.
-int ImportPfx(const wchar_t* password);
+// Runs on the calling thread. The key containers the platform makes for the
+// file are deleted again; those of other programs stay (KeyContainerSweep.h).
+long long ImportPfx(const wchar_t* password);
 
 // Deletes the key container named by the key-provider record of every
-// certificate in `store` (a store the platform's PFX import made). A
+// certificate in `store`, for a store opened outside an import. A
 // container already gone is passed over.
 void DeleteKeyContainersOfStore(HCERTSTORE store);

@@ -15,7 +15,7 @@ namespace {
 
 // What the dialog does after an import: whether it closes, and its message.
 struct PfxResultAction {
-    int result;
+    long long result;
     const wchar_t* text;  // null: no message
     const wchar_t* caption;
     bool endDialog;
@@ -26,6 +26,7 @@ const PfxResultAction kPfxResultActions[] = {
     {kPfxFileNotReadable, L"An internal error occured. Can't open PFX file.\r", L"PFX error", true},
     {kPfxInvalid, L"The pfx file is invalid.\r", L"PFX error", true},
     {kPfxNotOpened, L"The specified pfx password is incorrect\r", L"Wrong password", false},
+    {kImportOutOfMemory, L"Error in allocating memory", L"", true},
 };
 
 BOOL OnInitDialog(HWND dialog, LPARAM command) {
@@ -52,7 +53,7 @@ void ReportKeyObjectFailure(CK_RV rv) {
         ShowCkErrorW(rv, L"General error", L"");
 }
 
-void ActOnResult(HWND dialog, int result) {
+void ActOnResult(HWND dialog, long long result) {
     if (result == kPfxImported) {
         FinishImport(dialog);
         return;
@@ -85,7 +86,7 @@ void OnOk(HWND dialog) {
     }
     PfxImportState.PfxImportChain = IsDlgButtonChecked(dialog, IDC_PFX_IMPORT_CHAIN) == BST_CHECKED;
     PfxImportState.PfxKeyExtractable = IsDlgButtonChecked(dialog, IDC_PFX_KEY_EXTRACTABLE) == BST_CHECKED;
-    const int result = ImportPfx(password);
+    const long long result = ImportPfx(password);
     SecureZeroMemory(password, sizeof PfxImportState.PfxPasswordBuffer);
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     ActOnResult(dialog, result);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
 
 #include "cryptoki/ModuleLoader.h"
 #include "cryptoki/SessionTable.h"
@@ -145,15 +146,9 @@ std::vector<CK_ATTRIBUTE> BuildPrivateKeyTemplate(const RsaKeyParts& parts, cons
     return attributes;
 }
 
-int StoreRsaKeyPair(int slot, BYTE* blob, size_t blobSize, bool extractable,
-                    const CertificateIdentity& identity) {
-    RsaKeyBlobLayout layout;
-    if (!ReadRsaKeyBlobLayout(blob, blobSize, &layout))
-        return kKeyBlobNotRsa;
-    if (slot < 0 || slot >= kMaxSlots)
-        return CryptokiFailureStatus(CKR_SLOT_ID_INVALID);
-    const RsaKeyParts parts = MakeBigEndianParts(blob, layout);
+namespace {
 
+long long CreateKeyPair(int slot, const RsaKeyParts& parts, bool extractable, const CertificateIdentity& identity) {
     std::vector<CK_ATTRIBUTE> publicKey = BuildPublicKeyTemplate(parts, identity);
     CK_RV rv = CreateObject(slot, publicKey);
     if (rv != CKR_OK)
@@ -162,5 +157,21 @@ int StoreRsaKeyPair(int slot, BYTE* blob, size_t blobSize, bool extractable,
     const CK_BBOOL extractableValue = extractable ? CK_TRUE : CK_FALSE;
     std::vector<CK_ATTRIBUTE> privateKey = BuildPrivateKeyTemplate(parts, identity, &extractableValue);
     rv = CreateObject(slot, privateKey);
-    return rv == CKR_OK ? kKeyPairStored : CryptokiFailureStatus(rv);
+    return rv == CKR_OK ? static_cast<long long>(kKeyPairStored) : CryptokiFailureStatus(rv);
+}
+
+}  // namespace
+
+long long StoreRsaKeyPair(int slot, BYTE* blob, size_t blobSize, bool extractable,
+                          const CertificateIdentity& identity) {
+    RsaKeyBlobLayout layout;
+    if (!ReadRsaKeyBlobLayout(blob, blobSize, &layout))
+        return kKeyBlobNotRsa;
+    if (slot < 0 || slot >= kMaxSlots)
+        return CryptokiFailureStatus(CKR_SLOT_ID_INVALID);
+    try {
+        return CreateKeyPair(slot, MakeBigEndianParts(blob, layout), extractable, identity);
+    } catch (const std::bad_alloc&) {
+        return kImportOutOfMemory;
+    }
 }

@@ -41,7 +41,8 @@ struct RsaKeyParts {
 // lengths that are not a multiple of 16 bits.
 bool ReadRsaKeyBlobLayout(const BYTE* blob, size_t size, RsaKeyBlobLayout* layout);
 
-// Results of StoreRsaKeyPair besides kCryptokiFailureBase + rv.
+// Results of StoreRsaKeyPair besides kCryptokiFailureBase + rv and
+// kImportOutOfMemory.
 enum StoreKeyPairResult { kKeyPairStored = 0, kKeyBlobNotRsa = 1 };
 
 // Turns the key fields of the blob big-endian in place and creates the
@@ -49,8 +50,8 @@ enum StoreKeyPairResult { kKeyPairStored = 0, kKeyBlobNotRsa = 1 };
 // and subject of `identity` where they are not empty. A failing
 // C_CreateObject returns kCryptokiFailureBase + rv; the public key stays
 // when the private key fails. The caller wipes the blob.
-int StoreRsaKeyPair(int slot, BYTE* blob, size_t blobSize, bool extractable,
-                    const CertificateIdentity& identity);
+long long StoreRsaKeyPair(int slot, BYTE* blob, size_t blobSize, bool extractable,
+                          const CertificateIdentity& identity);
 
 // The two templates, in the order the token receives them. They point into
 // `parts`, `identity` and `extractable`.

@@ -15,7 +15,7 @@ const CK_ATTRIBUTE_TYPE kCertificateValues[] = {CKA_VALUE, CKA_ID, CKA_SERIAL_NU
 
 class CertificateImportTest : public ImportTokenTest {
 protected:
-    int ImportFixture(const std::wstring& name) {
+    long long ImportFixture(const std::wstring& name) {
         return ImportCertificate(kImportSlot, FixturePath(name).c_str(), nullptr, nullptr);
     }
 };
@@ -230,7 +230,7 @@ TEST_F(CertificateImportTest, FilesThatAreNoCertificate) {
     ASSERT_TRUE(WriteFileBytes(empty, {}));
     const struct {
         std::wstring path;
-        int result;
+        long long result;
     } rows[] = {
         {FixturePath(L"imp_text.txt"), kNotCertificate},
         // PEM, but a private key: decodes, is no certificate, is no PFX.
@@ -249,7 +249,7 @@ TEST_F(CertificateImportTest, FilesThatAreNoCertificate) {
 
 TEST_F(CertificateImportTest, CryptokiFailuresComeBackAsTenPlusTheCode) {
     ASSERT_EQ(TokenStore::Control().SetCapacity(kImportSlot, 300), CKR_OK);
-    int status = ImportFixture(L"cn_simple.der");
+    long long status = ImportFixture(L"cn_simple.der");
     CK_RV rv = 0;
     ASSERT_TRUE(IsCryptokiFailure(status, &rv));
     EXPECT_EQ(rv, CKR_DEVICE_MEMORY);

@@ -8,10 +8,13 @@
 #include "app/AppState.h"
 #include "app/ControlIds.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
+#include "import/ImportCertificate.h"
 #include "import/ImportCommand.h"
+#include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
 #include "resource.h"
-#include "cryptoki/ModuleLoader.h"
+#include "support/MemoryProbe.h"
 #include "support/TestFiles.h"
 #include "support/UiDriver.h"
 
@@ -24,6 +27,25 @@ std::string Captions(const std::vector<SeenWindow>& windows) {
     for (const SeenWindow& window : windows)
         captions += "[" + Narrow(window.caption) + "] ";
     return captions;
+}
+
+DialogStep Box(const wchar_t* caption) {
+    DialogStep step;
+    step.caption = caption;
+    step.button = IDOK;
+    return step;
+}
+
+// A file of `size` bytes that takes no room on disk: its length is set, not written.
+bool MakeSparseFile(const std::wstring& path, long long size) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    const bool made = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return made;
 }
 
 class ImportCommandTest : public ImportWindowTest {
@@ -149,6 +171,89 @@ TEST_F(ImportCommandTest, PfxOfLoggedInUserOpensItsDialogWithClearedOptions) {
     RunCommand(path, {dialog});
     EXPECT_EQ(ObjectRows(), 0);
     EXPECT_EQ(Objects(CKO_CERTIFICATE).size(), 0u);
+}
+
+// A module's own return codes from C_CreateObject, at each object an import
+// creates, are failures like any other code: reported by name, no message
+// 458, no listing, and the PFX dialog closes.
+TEST_F(ImportCommandTest, VendorCodesFromObjectCreationAreFailures) {
+    const struct {
+        CK_RV rv;
+        const wchar_t* name;
+    } codes[] = {
+        {0x80000000, L"Unknown return code 0x80000000"},  // CKR_VENDOR_DEFINED
+        {0xFFFFFFF6, L"Unknown return code 0xFFFFFFF6"},  // 10 + rv wraps to 0: success
+        {0xFFFFFFFA, L"Unknown return code 0xFFFFFFFA"},  // to 4: a PFX, or the wrong password
+        {0xFFFFFFFB, L"Unknown return code 0xFFFFFFFB"},  // to 5: no certificate
+        {0xFFFFFFFF, L"Unknown return code 0xFFFFFFFF"},
+    };
+    const struct {
+        const char* what;
+        const wchar_t* file;
+        CK_ULONG call;  // of C_CreateObject
+    } imports[] = {
+        {"certificate file", L"cn_simple.der", 1},
+        {"PFX certificate", L"imp_modern.pfx", 1},
+        {"PFX public key", L"imp_modern.pfx", 2},
+        {"PFX private key", L"imp_modern.pfx", 3},
+    };
+    LoginUser();
+    ClassWindow classWindow;
+    AddMarkerRow();
+    for (const auto& import : imports)
+        for (const auto& code : codes) {
+            const std::string what = std::string(import.what) + ", " + Narrow(code.name);
+            ASSERT_EQ(TokenStore::Control().SetFault("C_CreateObject", import.call, code.rv), CKR_OK);
+            std::vector<DialogStep> steps;
+            if (wcsstr(import.file, L".pfx"))
+                steps.push_back({L"Import pfx properties", {{IDC_PFX_PASSWORD, L"secret"}}, nullptr, IDOK});
+            steps.push_back(Box(L"General error"));
+            const std::vector<SeenWindow> seen = RunCommand(FixturePath(import.file), steps);
+            TokenStore::Control().ClearFaults();
+            ASSERT_EQ(seen.size(), steps.size() + 1) << what;
+            EXPECT_EQ(seen.back().text, ComposeCkErrorW(code.rv, L"")) << what;
+            EXPECT_NE(seen.back().text.find(code.name), std::wstring::npos) << what;
+        }
+    EXPECT_EQ(classWindow.Received(), 0) << "no import is announced";
+    EXPECT_EQ(ObjectRows(), 1) << "no listing ran";
+    EXPECT_FALSE(AppState.Busy);
+}
+
+// Files over 16 MiB are refused before any of them is read: the program's
+// memory does not grow. A file of exactly 16 MiB is read, then refused.
+TEST_F(ImportCommandTest, HugeFilesAreRefusedUnread) {
+    constexpr SIZE_T kReadWouldShow = 8 << 20;
+    const struct {
+        const char* what;
+        long long size;
+        bool read;
+    } rows[] = {
+        {"600 MB", 600000000, false},
+        {"16 MiB and a byte", kLargestImportFile + 1, false},
+        {"16 MiB of zeros", kLargestImportFile, true},  // last: reading it raises the peak
+    };
+    // The open-file dialog takes its own memory the first time it shows.
+    UiDriver cancel;
+    cancel.Fill(L"Open", {}, IDCANCEL);
+    window_.Click(kImportCommand);
+    ASSERT_TRUE(cancel.WaitDone());
+    TempFolder folder;
+    const std::wstring path = folder.File(L"huge.cer");
+    wcsncpy(PfxImportState.PfxFilePath, path.c_str(), kPfxPathCapacity - 1);
+    for (const auto& row : rows) {
+        ASSERT_TRUE(MakeSparseFile(path, row.size)) << row.what;
+        const WorkingSet before = ProcessWorkingSet();
+        ASSERT_LT(before.Peak - before.Current, kReadWouldShow) << row.what << ": a read would not show";
+        const std::vector<SeenWindow> seen = RunCommand(path, {Box(L"Invalid file")});
+        ASSERT_EQ(seen.size(), 2u) << row.what;
+        EXPECT_EQ(seen[1].text, L"This is not a valid certificate or pfx file.\n\r") << row.what;
+        EXPECT_EQ(ImportPfx(L"secret"), kPfxInvalid) << row.what << ": the PFX import";
+        const WorkingSet after = ProcessWorkingSet();
+        if (row.read)
+            EXPECT_GE(after.Peak, before.Current + kLargestImportFile) << row.what;
+        else
+            EXPECT_LT(after.Peak - before.Peak, kReadWouldShow) << row.what;
+    }
 }
 
 TEST_F(ImportCommandTest, HungClassWindowDoesNotHoldTheImport) {

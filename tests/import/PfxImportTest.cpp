@@ -3,13 +3,17 @@
 // signing (checked by openssl in the step that follows), and the failures.
 #include "ImportTestSupport.h"
 
+#include <functional>
 #include <set>
+#include <thread>
 
 #include "app/AppState.h"
 #include "cryptoki/ModuleLoader.h"
 #include "import/ImportCertificate.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
+#include "support/CallCounter.h"
+#include "support/FailingAllocation.h"
 #include "support/KeyContainers.h"
 #include "support/TestFiles.h"
 #include "support/UiDriver.h"
@@ -25,7 +29,7 @@ protected:
         LoginUser();
     }
 
-    int Import(const std::wstring& path, const wchar_t* password, bool chain = false, bool extractable = false) {
+    long long Import(const std::wstring& path, const wchar_t* password, bool chain = false, bool extractable = false) {
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, path.c_str(), kPfxPathCapacity - 1);
         PfxImportState.DialogSlot = kImportSlot;
@@ -34,8 +38,14 @@ protected:
         return ImportPfx(password);
     }
 
-    int ImportFixture(const wchar_t* name, bool chain = false, bool extractable = false) {
+    long long ImportFixture(const wchar_t* name, bool chain = false, bool extractable = false) {
         return Import(FixturePath(name), L"secret", chain, extractable);
+    }
+
+    void DestroyAllObjects() {
+        for (CK_OBJECT_CLASS kind : {CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY})
+            for (CK_OBJECT_HANDLE object : Objects(kind))
+                ASSERT_EQ(Cryptoki.FunctionList->C_DestroyObject(Session(), object), CKR_OK);
     }
 
     size_t ObjectCount() {
@@ -168,9 +178,7 @@ TEST_F(PfxImportTest, ChainCertificatesOnlyWithTheOption) {
         {false, {"PFX Alice"}},
     };
     for (const auto& row : rows) {
-        for (CK_OBJECT_CLASS kind : {CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY})
-            for (CK_OBJECT_HANDLE object : Objects(kind))
-                ASSERT_EQ(Cryptoki.FunctionList->C_DestroyObject(Session(), object), CKR_OK);
+        ASSERT_NO_FATAL_FAILURE(DestroyAllObjects());
         ASSERT_EQ(ImportFixture(L"imp_chain.pfx", row.chain), kPfxImported) << row.chain;
         std::set<std::string> labels;
         for (CK_OBJECT_HANDLE certificate : Objects(CKO_CERTIFICATE)) {
@@ -190,7 +198,7 @@ TEST_F(PfxImportTest, FailuresBeforeAnythingIsStored) {
     const struct {
         std::wstring path;
         const wchar_t* password;
-        int result;
+        long long result;
     } rows[] = {
         {L"a.p", L"secret", kPfxPathTooShort},
         {folder.File(L"missing.pfx"), L"secret", kPfxFileNotReadable},
@@ -205,7 +213,7 @@ TEST_F(PfxImportTest, FailuresBeforeAnythingIsStored) {
 }
 
 TEST_F(PfxImportTest, PasswordReachesThePlatformAsTyped) {
-    const int result = Import(FixturePath(L"imp_wide.pfx"), L"\u03A9mega-\u03A3\u0394");
+    const long long result = Import(FixturePath(L"imp_wide.pfx"), L"\u03A9mega-\u03A3\u0394");
     if (RunningUnderWine()) {
         // Known platform difference: Wine's PFX import keeps only the low
         // byte of each password character, so no password beyond ASCII opens.
@@ -250,6 +258,93 @@ TEST_F(PfxImportTest, TemporaryKeyContainersAreDeleted) {
     EXPECT_EQ(ImportFixture(L"imp_chain.pfx", true), 10 + 0x31);
     EXPECT_EQ(KeyContainerNames(), before);
     EXPECT_EQ(ObjectCount(), 3u) << "the first import's objects only";
+}
+
+// Another program's key container, made before the import or while it
+// runs, stays; the containers the import made are gone afterwards.
+TEST_F(PfxImportTest, OnlyTheImportsOwnKeyContainersAreDeleted) {
+    const struct {
+        const char* what;
+        const char* container;  // null: the provider's default container
+        bool whileImporting;    // made while the import is held at its first C_CreateObject
+    } rows[] = {
+        {"a container made while the import runs", "Another program's keys", true},
+        // Wine's PFX import puts its key into the default container when
+        // that exists already; the container is not the import's to delete.
+        {"the default container, made before", nullptr, false},
+    };
+    for (const auto& row : rows) {
+        const std::set<std::string> before = KeyContainerNames();
+        std::string other;
+        long long result = 0;
+        if (row.whileImporting) {
+            CallCounter counter;
+            counter.HoldAt("C_CreateObject", 1);
+            std::thread import([&] { result = ImportFixture(L"imp_modern.pfx"); });
+            for (int wait = 0; wait < 1000 && !counter.Held(); ++wait)
+                Sleep(10);
+            EXPECT_TRUE(counter.Held()) << row.what;
+            EXPECT_NE(KeyContainerNames(), before) << row.what << ": the import's own container is there";
+            other = MakeKeyContainer(row.container);
+            counter.Release();
+            import.join();
+        } else {
+            other = MakeKeyContainer(row.container);
+            result = ImportFixture(L"imp_modern.pfx");
+        }
+        ASSERT_FALSE(other.empty()) << row.what;
+        EXPECT_EQ(result, kPfxImported) << row.what;
+        std::set<std::string> expected = before;
+        expected.insert(other);
+        EXPECT_EQ(KeyContainerNames(), expected) << row.what;
+        DeleteKeyContainer(other);
+    }
+    EXPECT_EQ(Objects(CKO_PRIVATE_KEY).size(), 2u) << "both imports stored their key";
+}
+
+// Every allocation the imports make fails in turn: each failure ends the
+// import with kImportOutOfMemory, nothing is thrown, and no key container
+// stays behind.
+TEST_F(PfxImportTest, FailedAllocationsAreReportedNotThrown) {
+    // The paths are made before any allocation is set to fail.
+    const std::wstring certificateFile = FixturePath(L"cn_simple.pem");
+    const std::wstring pfxFile = FixturePath(L"imp_chain.pfx");
+    const struct {
+        const char* what;
+        std::function<long long()> import;
+        long long success;
+    } rows[] = {
+        {"certificate file",
+         [&certificateFile] { return ImportCertificate(kImportSlot, certificateFile.c_str(), nullptr, nullptr); },
+         kCertificateStored},
+        {"PFX file with its chain", [this, &pfxFile] { return Import(pfxFile, L"secret", true); }, kPfxImported},
+    };
+    const std::set<std::string> containers = KeyContainerNames();
+    for (const auto& row : rows) {
+        for (long nth = 1;; ++nth) {
+            long long result = 0;
+            bool threw = false, failed = false;
+            {
+                FailingAllocation failure(nth);
+                try {
+                    result = row.import();
+                } catch (...) {
+                    threw = true;
+                }
+                failed = failure.Failed();
+            }
+            const std::string what = std::string(row.what) + ", allocation " + std::to_string(nth);
+            ASSERT_FALSE(threw) << what;
+            EXPECT_EQ(KeyContainerNames(), containers) << what;
+            ASSERT_NO_FATAL_FAILURE(DestroyAllObjects());  // room for the next run
+            if (!failed) {
+                EXPECT_EQ(result, row.success) << what << ": every allocation was had";
+                EXPECT_GT(nth, 1) << what << ": the import allocates";
+                break;
+            }
+            ASSERT_EQ(result, kImportOutOfMemory) << what;
+        }
+    }
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ const char* const kPemLabels[] = {"CERTIFICATE", "X509 CERTIFICATE", "TRUSTED CE
 // What a run fed and what came back, for the report.
 class Tally {
 public:
-    void Add(const std::string& what, int result, double seconds, const std::string& label) {
+    void Add(const std::string& what, long long result, double seconds, const std::string& label) {
         ++results_[what + " " + std::to_string(result)];
         ++files_;
         total_ += seconds;
@@ -96,7 +96,7 @@ std::set<CK_OBJECT_HANDLE> Added(const std::set<CK_OBJECT_HANDLE>& before, const
 }
 
 // The results the certificate import may give a file that exists.
-bool IsCertificateImportResult(int result) {
+bool IsCertificateImportResult(long long result) {
     CK_RV rv = 0;
     switch (result) {
     case kCertificateStored:
@@ -113,7 +113,7 @@ bool IsCertificateImportResult(int result) {
 }
 
 // The results the PFX import may give a file that exists.
-bool IsPfxImportResult(int result) {
+bool IsPfxImportResult(long long result) {
     switch (result) {
     case kPfxImported:
     case kPfxInvalid:
@@ -187,14 +187,14 @@ protected:
 
     // One file through the certificate import, as the "Import Cert/PFX"
     // command runs it.
-    int FeedCertificateFile(const Bytes& file, const std::string& label, Tally* tally) {
+    long long FeedCertificateFile(const Bytes& file, const std::string& label, Tally* tally) {
         if (!WriteCase(file, label)) {
             ADD_FAILURE() << label << ": cannot write the file";
             return -1;
         }
         const Census before = TakeCensus();
         const Clock::time_point start = Clock::now();
-        const int result = ImportCertificate(kImportSlot, file_.c_str(), nullptr, nullptr);
+        const long long result = ImportCertificate(kImportSlot, file_.c_str(), nullptr, nullptr);
         tally->Add("certificate import", result, Seconds(start), label);
         ExpectIntactHeaps(label);
         const Census after = TakeCensus();
@@ -220,7 +220,7 @@ protected:
 
     // One file through the PFX import, as the PFX dialog runs it (also for
     // files the certificate import would not hand over).
-    int FeedPfxFile(const Bytes& file, const std::string& label, Tally* tally) {
+    long long FeedPfxFile(const Bytes& file, const std::string& label, Tally* tally) {
         if (!WriteCase(file, label)) {
             ADD_FAILURE() << label << ": cannot write the file";
             return -1;
@@ -232,7 +232,7 @@ protected:
         PfxImportState.DialogSlot = kImportSlot;
         PfxImportState.PfxImportChain = true;
         const Clock::time_point start = Clock::now();
-        const int result = ImportPfx(L"secret");
+        const long long result = ImportPfx(L"secret");
         tally->Add("PFX import", result, Seconds(start), label);
         ExpectIntactHeaps(label);
         const Census after = TakeCensus();
@@ -248,7 +248,7 @@ protected:
     // the platform opened it; every private key with its public key and a
     // certificate when it succeeded; when it stopped half way, at most one
     // public key without its private key (a failure storing the private key).
-    void ExpectPfxObjects(const Census& before, const Census& after, int result, const std::string& label) {
+    void ExpectPfxObjects(const Census& before, const Census& after, long long result, const std::string& label) {
         const size_t certificates = after.Certificates.size() - before.Certificates.size();
         const size_t publicKeys = after.PublicKeys.size() - before.PublicKeys.size();
         const size_t privateKeys = after.PrivateKeys.size() - before.PrivateKeys.size();

@@ -61,7 +61,7 @@ protected:
             Cryptoki.FunctionList = &RealFunctions;
     }
 
-    int ImportFixture(const wchar_t* name) {
+    long long ImportFixture(const wchar_t* name) {
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, FixturePath(name).c_str(), kPfxPathCapacity - 1);
         PfxImportState.DialogSlot = kImportSlot;

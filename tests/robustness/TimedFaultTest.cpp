@@ -255,7 +255,7 @@ TEST_F(TimedFaultTest, TokenRemovedDuringAnImport) {
             script.actionCall = call;
             script.action = [] { TokenStore::Control().RemoveToken(kSlot); };
             ResetHostileCalls();
-            int result = 0;
+            long long result = 0;
             if (pfx) {
                 const std::wstring path = FixturePath(L"imp_modern.pfx");
                 wcsncpy(PfxImportState.PfxFilePath, path.c_str(), kPfxPathCapacity - 1);
