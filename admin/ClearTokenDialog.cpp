@@ -60,17 +60,16 @@ void ReplaceSlotSession(HWND dialog) {
         return;
     TokenDisplay& display = *DialogCommand(dialog).display;
     display.SetTokenRowStatus(state, slot);
-    display.UpdateButtonsForState(state);
+    display.UpdateButtonsForState(slot, state);
 }
 
 void ShowClearedToken(HWND dialog, CK_UTF8CHAR (&labelField)[kLabelFieldSize]) {
     const int slot = DialogSlot(dialog);
     TokenDisplay& display = *DialogCommand(dialog).display;
     display.SetTokenRowName(labelField, slot);
-    display.EmptyTokenInfoPanel();
     CK_TOKEN_INFO info = {};
-    if (Cryptoki.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(slot), &info) == CKR_OK)
-        display.FillTokenInfoPanel(static_cast<CK_SLOT_ID>(slot), info);
+    const bool read = Cryptoki.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(slot), &info) == CKR_OK;
+    display.RefillTokenInfoPanel(static_cast<CK_SLOT_ID>(slot), read ? &info : nullptr);
 }
 
 void ActOnInitToken(HWND dialog, CK_RV rv, CK_UTF8CHAR (&labelField)[kLabelFieldSize]) {

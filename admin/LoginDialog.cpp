@@ -62,7 +62,7 @@ void ShowSessionState(HWND dialog) {
     CK_SESSION_INFO info = {};
     if (Cryptoki.FunctionList->C_GetSessionInfo(DialogSession(dialog), &info) != CKR_OK)
         return;
-    Display(dialog).UpdateButtonsForState(info.state);
+    Display(dialog).UpdateButtonsForState(DialogSlot(dialog), info.state);
     Display(dialog).SetTokenRowStatus(info.state, DialogSlot(dialog));
 }
 
@@ -73,7 +73,7 @@ bool LoginButtonReadsLogOut(HWND dialog) {
 
 void LogOut(HWND dialog) {
     Cryptoki.FunctionList->C_Logout(DialogSession(dialog));  // the caption goes back regardless
-    Display(dialog).SetLoginCaption(kLoginCaption);
+    Display(dialog).SetLoginCaption(DialogSlot(dialog), kLoginCaption);
     ShowSessionState(dialog);
     EndDialog(dialog, 0);
 }
@@ -136,7 +136,7 @@ void OnOk(HWND dialog) {
         OnLoginRefused(dialog, rv);
         return;
     }
-    Display(dialog).SetLoginCaption(kLogoutCaption);
+    Display(dialog).SetLoginCaption(DialogSlot(dialog), kLogoutCaption);
     ShowSessionState(dialog);
     EndDialog(dialog, 0);
 }

@@ -27,13 +27,13 @@ void ShowStateAfterLogout(HWND dialog, CK_SESSION_HANDLE session, const SoLoginV
     TokenDisplay& display = *DialogCommand(dialog).display;
     const bool known = ReadSessionState(session, state);
     if (known) {
-        display.UpdateButtonsForState(*state);
+        display.UpdateButtonsForState(DialogSlot(dialog), *state);
         if (variant.showStateInTokenRow)
             display.SetTokenRowStatus(*state, DialogSlot(dialog));
     } else {
         *state = CKS_RW_PUBLIC_SESSION;
     }
-    display.SetLoginCaption(kLoginCaption);
+    display.SetLoginCaption(DialogSlot(dialog), kLoginCaption);
 }
 
 CK_RV LoginSo(HWND dialog, int soPinEditId, CK_SESSION_HANDLE session) {

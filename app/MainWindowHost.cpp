@@ -8,8 +8,17 @@
 #include "app/Workers.h"
 #include "objects/ObjectListRows.h"
 
-int MainWindowHost::UpdateButtonsForState(CK_STATE state) {
-    return ::UpdateButtonsForState(state);
+namespace {
+
+// The buttons, the login button and the panel show the selected token.
+bool Shown(int slot) {
+    return slot >= 0 && slot == SelectedTokenSlot();
+}
+
+}  // namespace
+
+int MainWindowHost::UpdateButtonsForState(int slot, CK_STATE state) {
+    return Shown(slot) ? ::UpdateButtonsForState(state) : 0;
 }
 
 int MainWindowHost::SetTokenRowStatus(CK_STATE state, int row) {
@@ -20,12 +29,12 @@ int MainWindowHost::SetTokenRowName(CK_UTF8CHAR* label, int row) {
     return ::SetTokenRowName(label, row, false);
 }
 
-void MainWindowHost::EmptyTokenInfoPanel() {
+void MainWindowHost::RefillTokenInfoPanel(CK_SLOT_ID slot, const CK_TOKEN_INFO* tokenInfo) {
+    if (!Shown(static_cast<int>(slot)))
+        return;
     SendMessageW(AppState.TokenInfoView, LVM_DELETEALLITEMS, 0, 0);
-}
-
-int MainWindowHost::FillTokenInfoPanel(CK_SLOT_ID slot, const CK_TOKEN_INFO& tokenInfo) {
-    return ::FillTokenInfoPanel(slot, tokenInfo);
+    if (tokenInfo)
+        ::FillTokenInfoPanel(slot, *tokenInfo);
 }
 
 std::wstring MainWindowHost::LoginCaption() {
@@ -34,8 +43,9 @@ std::wstring MainWindowHost::LoginCaption() {
     return caption;
 }
 
-void MainWindowHost::SetLoginCaption(const wchar_t* caption) {
-    SetWindowTextW(AppState.MainButtons[kLoginButton], caption);
+void MainWindowHost::SetLoginCaption(int slot, const wchar_t* caption) {
+    if (Shown(slot))
+        SetWindowTextW(AppState.MainButtons[kLoginButton], caption);
 }
 
 bool MainWindowHost::StartWorker(std::unique_ptr<WorkerJob> job, bool disableSessionControls) {
@@ -63,28 +73,14 @@ MainWindowHost& TheMainWindowHost() {
 }
 
 AdminCommand BindAdminCommand() {
-    AdminCommand command;
-    command.owner = AppState.MainWindow;
-    command.slot = SelectedTokenSlot();
-    command.display = &TheMainWindowHost();
-    return command;
+    return {AppState.MainWindow, SelectedTokenSlot(), &TheMainWindowHost()};
 }
 
 ObjectCommand BindObjectCommand() {
-    ObjectCommand command;
-    command.owner = AppState.MainWindow;
-    command.objectList = AppState.ObjectListView;
-    command.slot = SelectedTokenSlot();
-    command.listGeneration = ObjectListGeneration();
-    command.workers = &TheMainWindowHost();
-    return command;
+    return {AppState.MainWindow, AppState.ObjectListView, SelectedTokenSlot(), ObjectListGeneration(),
+            &TheMainWindowHost()};
 }
 
 CsrCommand BindCsrCommand() {
-    CsrCommand command;
-    command.owner = AppState.MainWindow;
-    command.objectList = AppState.ObjectListView;
-    command.slot = SelectedTokenSlot();
-    command.host = &TheMainWindowHost();
-    return command;
+    return {AppState.MainWindow, AppState.ObjectListView, SelectedTokenSlot(), &TheMainWindowHost()};
 }

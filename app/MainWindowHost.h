@@ -11,13 +11,12 @@
 
 class MainWindowHost final : public CsrHost {
 public:
-    int UpdateButtonsForState(CK_STATE state) override;
+    int UpdateButtonsForState(int slot, CK_STATE state) override;
     int SetTokenRowStatus(CK_STATE state, int row) override;
     int SetTokenRowName(CK_UTF8CHAR* label, int row) override;
-    void EmptyTokenInfoPanel() override;
-    int FillTokenInfoPanel(CK_SLOT_ID slot, const CK_TOKEN_INFO& tokenInfo) override;
+    void RefillTokenInfoPanel(CK_SLOT_ID slot, const CK_TOKEN_INFO* tokenInfo) override;
     std::wstring LoginCaption() override;
-    void SetLoginCaption(const wchar_t* caption) override;
+    void SetLoginCaption(int slot, const wchar_t* caption) override;
 
     bool StartWorker(std::unique_ptr<WorkerJob> job, bool disableSessionControls) override;
 

@@ -174,6 +174,8 @@ int LoadModuleForStartUp() {
 }
 
 int StartUpWithModule(HINSTANCE instance, int show, bool startSlotMonitor) {
+    // From here on only this thread, the window thread, uses the sessions.
+    SessionTable.SetOwnerThread(GetCurrentThreadId());
     if (!ReadSlotList()) {
         ShowStartUpError(L"Error in getting token slots\r\n", kLoadingCaption);
         return kExitNoSlotCount;
@@ -211,14 +213,16 @@ int RunMessageLoop() {
     return static_cast<int>(message.wParam);
 }
 
+int RunUntilClosed() {
+    const int exitCode = RunMessageLoop();
+    FinalizeCryptokiModule();
+    WaitForSlotMonitor(kMonitorEndMs);
+    return exitCode;
+}
+
 int RunStartUp(HINSTANCE instance, const char* commandLine, int show) {
     const int startUp = StartUpToMessageLoop(instance, commandLine, show, true);
     if (startUp != 0)
         return startUp;
-    const int exitCode = RunMessageLoop();
-    // The window is gone and its worker has ended: the module is finalised
-    // once, which wakes the monitor's wait, and the monitor is waited for.
-    FinalizeCryptokiModule();
-    WaitForSlotMonitor(kMonitorEndMs);
-    return exitCode;
+    return RunUntilClosed();
 }

@@ -42,6 +42,12 @@ int StartUpWithModule(HINSTANCE instance, int show, bool startSlotMonitor);
 // Runs the message loop until the quit message; returns its exit code.
 int RunMessageLoop();
 
+// The message loop, then the end of the run once the window has closed:
+// the module finalised once (after the window's worker has ended), which
+// wakes the slot monitor's wait, and the monitor waited for. Returns the
+// loop's exit code.
+int RunUntilClosed();
+
 // The whole program: start-up, the message loop, then the end of the run:
 // the module finalised once and the slot monitor waited for. Returns the
 // exit code.

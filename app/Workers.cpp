@@ -127,11 +127,13 @@ void RestoreButtonsFromSession() {
 bool StopWorkerAndWait() {
     if (!Running.thread)
         return true;  // none runs, or its end result is being applied
+    // Stopped at once, also when the worker waits for a box of its own to be
+    // answered: it stops right after that object.
+    Running.job->RequestStop();
     if (Running.openBoxes > 0) {
         Running.closeWaiting = true;
         return false;
     }
-    Running.job->RequestStop();
     WaitForWorkerThread();
     // Its end result waits in the queue; it is abandoned here.
     MSG message;

@@ -27,7 +27,7 @@ void RestoreButtonsFromSession();
 // for it, answering what it sends meanwhile (results are dropped while the
 // program closes), then abandons its end result. False when the worker is
 // waiting for the window thread itself (a box of the worker's is open on
-// it): the close must wait until that box is answered.
+// it): the close is carried out again once that box is answered.
 bool StopWorkerAndWait();
 
 // Waits for `thread` to end, at most `timeoutMs`, answering the messages

@@ -13,10 +13,7 @@ constexpr CK_FLAGS kReadWriteSession = CKF_SERIAL_SESSION | CKF_RW_SESSION;
 }  // namespace
 
 void SessionTableRecord::CheckOwner() const {
-    const DWORD thread = GetCurrentThreadId();
-    if (owner_ == 0)
-        owner_ = thread;
-    assert(owner_ == thread && "the session table is the window thread's");
+    assert((owner_ == 0 || owner_ == GetCurrentThreadId()) && "the session table is the window thread's");
 }
 
 CK_SESSION_HANDLE SessionTableRecord::operator[](int slot) const {

@@ -3,8 +3,8 @@
 // The table belongs to the window thread: start-up fills it, and the
 // window thread alone opens, replaces and closes its sessions (slot events,
 // Clear token, the end of a CSR run). A worker is handed the handle it
-// needs when it starts and never looks here. Debug builds check that every
-// use comes from the thread that first used the table.
+// needs when it starts and never looks here. Start-up names the owning
+// thread; debug builds check that every later use comes from it.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +15,9 @@ constexpr int kMaxSlots = 64;
 
 class SessionTableRecord {
 public:
+    // The thread that owns the table from now on (the window thread).
+    void SetOwnerThread(DWORD threadId) { owner_ = threadId; }
+
     // The session of `slot`; CK_INVALID_HANDLE for a slot without one or
     // beyond the table.
     CK_SESSION_HANDLE operator[](int slot) const;
@@ -46,7 +49,7 @@ private:
     static bool InTable(CK_SLOT_ID slot) { return slot < static_cast<CK_SLOT_ID>(kMaxSlots); }
 
     CK_SESSION_HANDLE sessions_[kMaxSlots] = {};
-    mutable DWORD owner_ = 0;  // the thread that first used the table
+    DWORD owner_ = 0;  // 0: not named yet, any thread
 };
 
 extern SessionTableRecord SessionTable;

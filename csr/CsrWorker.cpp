@@ -145,7 +145,7 @@ void LogOutCsrSession(int slot, CsrHost& host) {
         Cryptoki.FunctionList->C_GetSessionInfo(session, &info) == CKR_OK ? info.state : ReopenSession(slot);
     host.SetTokenRowStatus(state, slot);
     if (state != CKS_RW_USER_FUNCTIONS)
-        host.SetLoginCaption(kLoginCaption);
+        host.SetLoginCaption(slot, kLoginCaption);
     // Slot events during the run left the buttons and the object list as
     // they were: they follow the token selected now.
     host.RestoreButtonsFromSession();

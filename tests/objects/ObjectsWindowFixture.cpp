@@ -119,15 +119,7 @@ std::vector<std::wstring> ObjectsWindowTest::Labels() {
 }
 
 void ObjectsWindowTest::SelectObjectRows(const std::vector<int>& rows) {
-    LVITEMW item = {};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(AppState.ObjectListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
-                 reinterpret_cast<LPARAM>(&item));
-    item.state = LVIS_SELECTED;
-    for (int row : rows)
-        SendMessageW(AppState.ObjectListView, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                     reinterpret_cast<LPARAM>(&item));
-    window_.Pump();
+    window_.SelectObjectRows(rows);
 }
 
 void ObjectsWindowTest::DoubleClickObjectRow(int row) {
