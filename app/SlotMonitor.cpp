@@ -67,6 +67,8 @@ DWORD WINAPI SlotMonitorThread(LPVOID parameter) {
 }
 
 bool StartSlotMonitor(HWND window) {
+    if (MonitorThread)
+        return false;  // one monitor at a time
     StopRequested = false;
     MonitorThread = CreateThread(nullptr, 0, SlotMonitorThread, window, 0, nullptr);
     return MonitorThread != nullptr;

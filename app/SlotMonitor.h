@@ -36,7 +36,7 @@ struct SlotMonitorFailure {
 DWORD WINAPI SlotMonitorThread(LPVOID window);
 
 // Starts SlotMonitorThread for `window` (at the end of start-up). False
-// when the thread cannot start.
+// when the thread cannot start, or a monitor that was not waited for runs.
 bool StartSlotMonitor(HWND window);
 // Asks the monitor to stop (the window is closing). It stops at its next
 // wake: a blocking wait wakes when the module is finalised. A wait that

@@ -10,11 +10,10 @@
 
 namespace {
 
-// Reads the information of the token in token-list row `row`. Only rows
-// that can hold a token with a session qualify: none for "no row selected"
-// (-1), none past the session table.
+// Reads the information of the token in token-list row `row`; none for
+// "no row selected" (-1).
 bool ReadSelectedToken(int row, CK_TOKEN_INFO* info) {
-    if (row < 0 || row >= kMaxSlots || !Cryptoki.FunctionList)
+    if (row < 0 || !Cryptoki.FunctionList)
         return false;
     return Cryptoki.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(row), info) == CKR_OK;
 }
@@ -50,7 +49,7 @@ void DisableTokenControls() {
 
 void OnTokenSelectionChanged() {
     AppState.PublicOnlyWarningArmed = true;
-    const int row = FirstSelectedRow(AppState.TokenListView);
+    const int row = SelectedTokenSlot();
     if (row != AppState.CurrentSlot) {
         EmptyObjectList(AppState.ObjectListView);
         AppState.CurrentSlot = row;

@@ -27,18 +27,21 @@ struct ThreadStart {
 
 // The worker thread: the job, then its end result posted as its last act.
 DWORD WINAPI RunWorkerThread(LPVOID parameter) {
-    const ThreadStart start = *static_cast<ThreadStart*>(parameter);
-    delete static_cast<ThreadStart*>(parameter);
-    std::unique_ptr<WorkerResult> result = start.job->Run(start.window);
-    if (PostMessageW(start.window, kWorkerEndedMessage, 0, reinterpret_cast<LPARAM>(result.get())))
+    const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+    std::unique_ptr<WorkerResult> result = start->job->Run(start->window);
+    if (PostMessageW(start->window, kWorkerEndedMessage, 0, reinterpret_cast<LPARAM>(result.get())))
         result.release();  // the window thread owns it now
     return 0;
 }
 
+// The thread is no longer the running one once it is waited for: a close
+// that comes meanwhile (a message sent to the window) finds nothing to wait
+// for.
 void WaitForWorkerThread() {
-    WaitAnsweringSentMessages(Running.thread, INFINITE);
-    CloseHandle(Running.thread);
+    const HANDLE thread = Running.thread;
     Running.thread = nullptr;
+    WaitAnsweringSentMessages(thread, INFINITE);
+    CloseHandle(thread);
 }
 
 class EndOfRun : public WorkerEnd {
@@ -85,12 +88,13 @@ bool StartWorker(std::unique_ptr<WorkerJob> job, bool disableSessionControls) {
     Running.job = std::move(job);
     Running.window = AppState.MainWindow;
     Running.busyEnded = false;
-    ThreadStart* start = new ThreadStart{Running.job.get(), Running.window};
-    Running.thread = CreateThread(nullptr, 0, RunWorkerThread, start, 0, nullptr);
-    if (Running.thread)
+    std::unique_ptr<ThreadStart> start(new ThreadStart{Running.job.get(), Running.window});
+    Running.thread = CreateThread(nullptr, 0, RunWorkerThread, start.get(), 0, nullptr);
+    if (Running.thread) {
+        start.release();  // the thread's now
         return true;
+    }
     // No thread: everything as it was before the command.
-    delete start;
     Running.job.reset();
     AppState.Busy = false;
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
@@ -103,10 +107,12 @@ void OnWorkerEnded(std::unique_ptr<WorkerResult> result) {
     if (Running.thread)
         WaitForWorkerThread();  // it posted the result as its last act
     EndOfRun end;
-    if (result && AppState.ShuttingDown)
-        result->Abandon();
-    else if (result)
-        result->Apply(end);
+    if (result) {
+        if (AppState.ShuttingDown)
+            result->Abandon();
+        else
+            result->Apply(end);
+    }
     if (!Running.busyEnded) {
         end.EndBusy();
         if (!AppState.ShuttingDown)
