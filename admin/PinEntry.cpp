@@ -1,7 +1,5 @@
 #include "admin/PinEntry.h"
 
-#include <commctrl.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>

@@ -1,6 +1,5 @@
 #include "import/ImportCommand.h"
 
-#include <commctrl.h>
 #include <commdlg.h>
 
 #include "cryptoki/ErrorReport.h"

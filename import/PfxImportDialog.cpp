@@ -1,7 +1,5 @@
 #include "import/PfxImportDialog.h"
 
-#include <commctrl.h>
-
 #include "admin/SecretEdits.h"
 #include "cryptoki/ErrorReport.h"
 #include "import/ImportCertificate.h"

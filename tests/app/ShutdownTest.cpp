@@ -267,6 +267,35 @@ TEST_F(ShutdownTest, ClosedDuringAHeldDeletion) {
     EXPECT_EQ(3u, CountTokenObjects(kSlot));
 }
 
+// The deletion waits for its refusal box, which the window thread shows:
+// the close that comes meanwhile stops the deletion at once and ends the
+// program when the box is answered, with nothing shown after it.
+TEST_F(ShutdownTest, ClosedWhileADeletionRefusalIsShown) {
+    ASSERT_NO_FATAL_FAILURE(Start(5));
+    window_.Click(kDisplayObjectsCommand);
+    ASSERT_TRUE(window_.PumpUntil([] { return !AppState.Busy && IsWindowEnabled(AppState.TokenListView); }));
+    window_.SelectObjectRows({0, 1, 2});
+    ASSERT_EQ(CKR_OK, TokenStore::Control().SetFault("C_DestroyObject", 1, CKR_DEVICE_ERROR));
+    CallCounter calls;
+    FinalizeWatch watch(calls);
+    const wchar_t kRefusal[] = L"Object deletion problem";
+    ui_.Then({L"Remove object", {}, nullptr, IDYES}).Then({kRefusal, {}, nullptr, 0});  // answered below
+    PostCommand(kDeleteObjectsCommand);
+    auto refusalBox = [&kRefusal] {
+        for (HWND box : VisibleDialogs())
+            if (DescribeWindow(box).caption == kRefusal)
+                return box;
+        return HWND(nullptr);
+    };
+    const int exitCode = RunClosingWhileHeld([&] { return refusalBox() != nullptr; },
+                                             [&] { PressButton(refusalBox(), IDOK); });
+    ExpectCleanEnd(exitCode, calls, watch.Seen());
+    EXPECT_EQ(2u, ui_.Seen().size()) << "the question and the one refusal";
+    EXPECT_EQ(1, calls.Count("C_DestroyObject")) << "the deletion stops after the refused object";
+    Cryptoki.FunctionList->C_Initialize(nullptr);  // finalised by the run
+    EXPECT_EQ(5u, CountTokenObjects(kSlot));
+}
+
 // The CSR dialog is modal over the main window; the close reaches the main
 // window all the same. The run ends when the library returns, and nothing
 // asks where to save the CSR.
