@@ -6,7 +6,7 @@ ObjectSearch::ObjectSearch(CK_SESSION_HANDLE session, CK_ATTRIBUTE* match, CK_UL
     : session_(session), initRv_(Cryptoki.FunctionList->C_FindObjectsInit(session, match, count)) {}
 
 ObjectSearch::~ObjectSearch() {
-    End();
+    Cryptoki.FunctionList->C_FindObjectsFinal(session_);
 }
 
 CK_RV ObjectSearch::Next(CK_OBJECT_HANDLE* handle, bool* found) {
@@ -15,11 +15,4 @@ CK_RV ObjectSearch::Next(CK_OBJECT_HANDLE* handle, bool* found) {
     const CK_RV rv = Cryptoki.FunctionList->C_FindObjects(session_, handle, 1, &count);
     *found = rv == CKR_OK && count > 0;
     return rv;
-}
-
-void ObjectSearch::End() {
-    if (ended_)
-        return;
-    ended_ = true;
-    Cryptoki.FunctionList->C_FindObjectsFinal(session_);
 }

@@ -11,7 +11,7 @@ public:
     // Starts the search for the objects that match `match` (`count`
     // attributes) on `session`.
     ObjectSearch(CK_SESSION_HANDLE session, CK_ATTRIBUTE* match, CK_ULONG count);
-    // Ends the search unless End did.
+    // Ends the search: C_FindObjectsFinal.
     ~ObjectSearch();
     ObjectSearch(const ObjectSearch&) = delete;
     ObjectSearch& operator=(const ObjectSearch&) = delete;
@@ -20,11 +20,8 @@ public:
     CK_RV Started() const { return initRv_; }
     // The next handle, one per call; `*found` false at the end of the search.
     CK_RV Next(CK_OBJECT_HANDLE* handle, bool* found);
-    // Ends the search now (C_FindObjectsFinal); later calls do nothing.
-    void End();
 
 private:
     CK_SESSION_HANDLE session_;
     CK_RV initRv_;
-    bool ended_ = false;
 };
