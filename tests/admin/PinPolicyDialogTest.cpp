@@ -7,6 +7,9 @@
 #include <commctrl.h>
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
+#include "support/CallCounter.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -209,6 +212,41 @@ TEST_F(PinPolicyDialogTest, OkWithoutASelectedTokenClosesTheDialog) {
 
     EXPECT_TRUE(spy.Calls().empty());
     EXPECT_EQ(CKS_RW_PUBLIC_SESSION, SessionState());
+}
+
+// A module whose function list ends at the standard entries, followed by
+// bytes that are no entries (a heap pointer, a made-up value): the program
+// keeps no policy entries for it, so the command reports that the token
+// cannot do it and ends the dialog without calling anything.
+class PinPolicyWithoutVendorEntriesTest : public AdminTest {
+protected:
+    void SetUp() override {
+        AddToken(kTokenSlot);
+        const int started = window_.StartWith(
+            [] {
+                const std::wstring probe = BinFolder() + L"\\probes\\probe_no_vendor.dll";
+                ASSERT_EQ(kModuleLoaded, LoadCryptokiModuleFrom(probe.c_str()));
+            },
+            true);
+        ASSERT_EQ(0, started);
+    }
+};
+
+TEST_F(PinPolicyWithoutVendorEntriesTest, TheCommandReportsNotSupportedAndCallsNothing) {
+    ASSERT_EQ(nullptr, AppState.FunctionList->C_GetUserPinPolicy);
+    ASSERT_EQ(nullptr, AppState.FunctionList->C_SetUserPinPolicy);
+    CallCounter calls;
+    ui_.Then(Step(L"Can't get pincode policy"));
+    Run(kPinPolicyCommand);
+
+    ASSERT_EQ(1u, Seen().size());
+    ExpectWindow(0,
+                 {L"Can't get pincode policy",
+                  L"Error in getting pincode policy. This function is not supported in this token\n\r"},
+                 Seen()[0].owner);
+    EXPECT_EQ(0, calls.Total()) << calls.Summary();
+    EXPECT_TRUE(IsWindowEnabled(window_.Window())) << "the main window is usable again";
+    EXPECT_EQ(nullptr, FindWindowW(L"#32770", kPolicyDialog)) << "the dialog is gone";
 }
 
 }  // namespace
