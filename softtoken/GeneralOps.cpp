@@ -253,23 +253,14 @@ CK_RV GenerateRandom(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length
 // The token's generator takes no seed from an application; a bad session
 // or bad arguments are answered as such first.
 CK_RV SeedRandom(CK_SESSION_HANDLE handle, CK_BYTE_PTR seed, CK_ULONG length) {
-    Entry entry;
-    Session* session = nullptr;
-    Slot* slot = nullptr;
-    if (CK_RV rv = EnterSession(entry, handle, &session, &slot))
+    if (CK_RV rv = CheckSession(handle))
         return rv;
-    if (!seed && length)
-        return CKR_ARGUMENTS_BAD;
-    return CKR_RANDOM_SEED_NOT_SUPPORTED;
+    return !seed && length ? CKR_ARGUMENTS_BAD : CKR_RANDOM_SEED_NOT_SUPPORTED;
 }
 
 CK_RV GetFunctionStatus(CK_SESSION_HANDLE handle) {
-    Entry entry;
-    Session* session = nullptr;
-    Slot* slot = nullptr;
-    if (CK_RV rv = EnterSession(entry, handle, &session, &slot))
-        return rv;
-    return CKR_FUNCTION_NOT_PARALLEL;
+    const CK_RV rv = CheckSession(handle);
+    return rv != CKR_OK ? rv : CKR_FUNCTION_NOT_PARALLEL;
 }
 
 CK_RV CancelFunction(CK_SESSION_HANDLE handle) {

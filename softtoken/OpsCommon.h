@@ -14,6 +14,14 @@ inline CK_RV EnterSession(Entry& entry, CK_SESSION_HANDLE handle, Session** sess
     return entry.module.FindSession(handle, session, slot);
 }
 
+// The same for an entry that needs nothing of the session but that it is valid.
+inline CK_RV CheckSession(CK_SESSION_HANDLE handle) {
+    Entry entry;
+    Session* session = nullptr;
+    Slot* slot = nullptr;
+    return EnterSession(entry, handle, &session, &slot);
+}
+
 // Checks a PIN and keeps the failure count (SessionOps.cpp).
 CK_RV VerifyPin(Module& module, Slot& slot, bool securityOfficer, const CK_UTF8CHAR* pin,
                 CK_ULONG length);

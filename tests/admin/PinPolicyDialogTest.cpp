@@ -24,7 +24,23 @@ bool Checked(HWND dialog, int id) {
     return SendMessageW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-class PinPolicyDialogTest : public AdminTest {
+const ExpectedWindow kCantGetPolicy = {
+    L"Can't get pincode policy", L"Error in getting pincode policy. This function is not supported in this token\n\r"};
+
+class PolicyCommandTest : public AdminTest {
+protected:
+    // The command on a token whose policy cannot be read: one box, owned
+    // by the dialog, which ends without being shown.
+    void RunExpectingOnlyTheCantGetBox() {
+        ui_.Then(Step(kCantGetPolicy.caption));
+        Run(kPinPolicyCommand);
+        ASSERT_EQ(1u, Seen().size());
+        ExpectWindow(0, kCantGetPolicy, Seen()[0].owner);
+        EXPECT_NE(nullptr, Seen()[0].owner) << "owned by the dialog, which is never shown";
+    }
+};
+
+class PinPolicyDialogTest : public PolicyCommandTest {
 protected:
     void SetUp() override {
         AddToken(kTokenSlot);
@@ -64,15 +80,7 @@ TEST_F(PinPolicyDialogTest, OpensWithTheTokensValues) {
 
 TEST_F(PinPolicyDialogTest, AModuleThatCannotReadThePolicyNeverShowsTheDialog) {
     Fault("C_GetUserPinPolicy", 1, CKR_FUNCTION_FAILED);
-    ui_.Then(Step(L"Can't get pincode policy"));
-    Run(kPinPolicyCommand);
-
-    ASSERT_EQ(1u, Seen().size());
-    ExpectWindow(0,
-                 {L"Can't get pincode policy",
-                  L"Error in getting pincode policy. This function is not supported in this token\n\r"},
-                 Seen()[0].owner);
-    EXPECT_NE(nullptr, Seen()[0].owner) << "owned by the dialog, which is never shown";
+    RunExpectingOnlyTheCantGetBox();
 }
 
 // The fields are read as the run-time library reads a number.
@@ -218,7 +226,7 @@ TEST_F(PinPolicyDialogTest, OkWithoutASelectedTokenClosesTheDialog) {
 // bytes that are no entries (a heap pointer, a made-up value): the program
 // keeps no policy entries for it, so the command reports that the token
 // cannot do it and ends the dialog without calling anything.
-class PinPolicyWithoutVendorEntriesTest : public AdminTest {
+class PinPolicyWithoutVendorEntriesTest : public PolicyCommandTest {
 protected:
     void SetUp() override {
         AddToken(kTokenSlot);
@@ -236,14 +244,7 @@ TEST_F(PinPolicyWithoutVendorEntriesTest, TheCommandReportsNotSupportedAndCallsN
     ASSERT_EQ(nullptr, AppState.FunctionList->C_GetUserPinPolicy);
     ASSERT_EQ(nullptr, AppState.FunctionList->C_SetUserPinPolicy);
     CallCounter calls;
-    ui_.Then(Step(L"Can't get pincode policy"));
-    Run(kPinPolicyCommand);
-
-    ASSERT_EQ(1u, Seen().size());
-    ExpectWindow(0,
-                 {L"Can't get pincode policy",
-                  L"Error in getting pincode policy. This function is not supported in this token\n\r"},
-                 Seen()[0].owner);
+    RunExpectingOnlyTheCantGetBox();
     EXPECT_EQ(0, calls.Total()) << calls.Summary();
     EXPECT_TRUE(IsWindowEnabled(window_.Window())) << "the main window is usable again";
     EXPECT_EQ(nullptr, FindWindowW(L"#32770", kPolicyDialog)) << "the dialog is gone";
