@@ -99,18 +99,9 @@ TEST_F(LoginTest, SessionCodesComeBeforeEachEntrysOwnAnswer) {
          CKR_FUNCTION_NOT_PARALLEL},
         {"C_CancelFunction", [](CK_SESSION_HANDLE s, CK_BYTE_PTR) { return p11->C_CancelFunction(s); },
          CKR_FUNCTION_NOT_PARALLEL},
-        {"C_GenerateRandom", [](CK_SESSION_HANDLE s, CK_BYTE_PTR b) { return p11->C_GenerateRandom(s, b, 8); }, CKR_OK},
         {"C_SetPIN without a login",
          [](CK_SESSION_HANDLE s, CK_BYTE_PTR) { return p11->C_SetPIN(s, Text(kUserPin), 6, Text("111111"), 6); },
          CKR_USER_TYPE_INVALID},
-        {"C_Logout without a login", [](CK_SESSION_HANDLE s, CK_BYTE_PTR) { return p11->C_Logout(s); },
-         CKR_USER_NOT_LOGGED_IN},
-        {"C_SignFinal without C_SignInit",
-         [](CK_SESSION_HANDLE s, CK_BYTE_PTR b) {
-             CK_ULONG length = 8;
-             return p11->C_SignFinal(s, b, &length);
-         },
-         CKR_OPERATION_NOT_INITIALIZED},
     };
     const CK_SESSION_HANDLE session = Open();
     const CK_SESSION_HANDLE closed = Open();

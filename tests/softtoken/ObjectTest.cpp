@@ -224,7 +224,6 @@ TEST_F(ObjectTest, KeyHistoryFollowsWhereTheKeyWasMade) {
         {"created, sensitive and unextractable", false, CK_TRUE, CK_FALSE, false, false},
         {"created, readable", false, CK_FALSE, CK_TRUE, false, false},
         {"generated, sensitive and unextractable", true, CK_TRUE, CK_FALSE, true, true},
-        {"generated, sensitive but extractable", true, CK_TRUE, CK_TRUE, true, false},
         {"generated, readable", true, CK_FALSE, CK_TRUE, false, false},
     };
     for (const auto& row : rows) {
@@ -246,18 +245,6 @@ TEST_F(ObjectTest, KeyHistoryFollowsWhereTheKeyWasMade) {
         EXPECT_EQ(row.alwaysSensitive, BoolAttribute(session_, key, CKA_ALWAYS_SENSITIVE));
         EXPECT_EQ(row.neverExtractable, BoolAttribute(session_, key, CKA_NEVER_EXTRACTABLE));
     }
-    // A created key made sensitive later was still not always sensitive.
-    CK_OBJECT_HANDLE secret = 0;
-    ASSERT_EQ(CKR_OK, Create({ATTR(CKA_CLASS, kSecret), ATTR(CKA_KEY_TYPE, kAes), ATTR(CKA_VALUE, kAesValue),
-                              ATTR(CKA_SENSITIVE, kFalse)},
-                             &secret));
-    CK_ATTRIBUTE nowSensitive = ATTR(CKA_SENSITIVE, kTrue);
-    ASSERT_EQ(CKR_OK, p11->C_SetAttributeValue(session_, secret, &nowSensitive, 1));
-    EXPECT_FALSE(BoolAttribute(session_, secret, CKA_ALWAYS_SENSITIVE));
-    // Only the token sets them.
-    CK_ATTRIBUTE claimed = ATTR(CKA_ALWAYS_SENSITIVE, kTrue);
-    EXPECT_EQ(CKR_ATTRIBUTE_READ_ONLY, Create({ATTR(CKA_CLASS, kSecret), ATTR(CKA_KEY_TYPE, kAes),
-                                               ATTR(CKA_VALUE, kAesValue), claimed}));
 }
 
 TEST_F(ObjectTest, CertificateNamesComeFromTheCertificate) {
