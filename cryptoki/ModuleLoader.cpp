@@ -1,6 +1,8 @@
 #include "cryptoki/ModuleLoader.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -83,6 +85,76 @@ std::vector<std::wstring> FurtherSearchFolders() {
     return folders;
 }
 
+// The program's own copy of the module's function list: the standard
+// entries as the module gave them and the vendor entries that passed the
+// checks below. Every call of the program goes through it.
+VendorFunctionList LoadedFunctions;
+
+// Where a loaded module lies in memory, from its PE headers.
+struct ModuleImage {
+    uintptr_t base = 0;
+    uintptr_t size = 0;
+    const IMAGE_NT_HEADERS* headers = nullptr;
+};
+
+bool ReadModuleImage(HMODULE module, ModuleImage* image) {
+    const auto base = reinterpret_cast<uintptr_t>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0)
+        return false;
+    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<uintptr_t>(dos->e_lfanew));
+    if (headers->Signature != IMAGE_NT_SIGNATURE)
+        return false;
+    image->base = base;
+    image->size = headers->OptionalHeader.SizeOfImage;
+    image->headers = headers;
+    return true;
+}
+
+bool LiesInImage(const ModuleImage& image, uintptr_t address, uintptr_t length) {
+    return address >= image.base && length <= image.size && address - image.base <= image.size - length;
+}
+
+// Whether `address` lies in a section of the image that holds code.
+bool IsCodeInImage(const ModuleImage& image, uintptr_t address) {
+    if (!LiesInImage(image, address, 1))
+        return false;
+    const uintptr_t offset = address - image.base;
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(image.headers);
+    for (WORD i = 0; i < image.headers->FileHeader.NumberOfSections; ++i, ++section) {
+        const uintptr_t start = section->VirtualAddress;
+        const uintptr_t size = section->Misc.VirtualSize ? section->Misc.VirtualSize : section->SizeOfRawData;
+        if (offset >= start && offset - start < size)
+            return (section->Characteristics & IMAGE_SCN_MEM_EXECUTE) != 0;
+    }
+    return false;
+}
+
+// A vendor entry is read only from a place inside the module's image (a
+// module without the extension may end its list at the last standard
+// entry, and whatever follows it is not ours to read), and kept only when
+// it points to code of the module. Anything else is no entry: null.
+template <typename Entry>
+Entry TrustedVendorEntry(const ModuleImage& image, const Entry* place) {
+    const auto where = reinterpret_cast<uintptr_t>(place);
+    if (!LiesInImage(image, where, sizeof(Entry)))
+        return nullptr;
+    Entry entry = nullptr;
+    memcpy(&entry, place, sizeof entry);
+    return IsCodeInImage(image, reinterpret_cast<uintptr_t>(entry)) ? entry : nullptr;
+}
+
+void CopyFunctionList(HMODULE module, CK_FUNCTION_LIST_PTR list, VendorFunctionList* copy) {
+    *copy = VendorFunctionList();
+    static_cast<CK_FUNCTION_LIST&>(*copy) = *list;
+    ModuleImage image;
+    if (!ReadModuleImage(module, &image))
+        return;
+    const auto* vendor = reinterpret_cast<const VendorFunctionList*>(list);
+    copy->C_SetUserPinPolicy = TrustedVendorEntry(image, &vendor->C_SetUserPinPolicy);
+    copy->C_GetUserPinPolicy = TrustedVendorEntry(image, &vendor->C_GetUserPinPolicy);
+}
+
 }  // namespace
 
 void RemoveCurrentFolderFromDllSearch() {
@@ -130,12 +202,14 @@ int LoadCryptokiModuleFrom(const wchar_t* path) {
         return kGetFunctionListFailed;
     }
 
-    auto* vendorList = static_cast<VendorFunctionList*>(list);
+    VendorFunctionList functions;
+    CopyFunctionList(module, list, &functions);
     Cryptoki.Handle = module;
-    if (InitializeModule(vendorList) != CKR_OK)
+    if (InitializeModule(&functions) != CKR_OK)
         return kInitializeFailed;
 
-    Cryptoki.FunctionList = vendorList;
+    LoadedFunctions = functions;
+    Cryptoki.FunctionList = &LoadedFunctions;
     return kModuleLoaded;
 }
 

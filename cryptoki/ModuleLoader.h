@@ -25,7 +25,10 @@ enum CryptokiLoadResult {
 };
 
 // Loads the vendor's module by its plain file name, initialises it and keeps
-// its handle and function list in Cryptoki.
+// its handle and the program's own copy of its function list in Cryptoki.
+// The copy holds the vendor entries (C_SetUserPinPolicy, C_GetUserPinPolicy)
+// only when the module's list really has them: read from inside the
+// module's image and pointing to its code; otherwise they are null.
 int LoadCryptokiModule();
 
 // The same for a module at `path`; tests use it with misbehaving modules.

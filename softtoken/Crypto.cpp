@@ -79,14 +79,49 @@ const std::vector<DigestInfoPrefix>& DigestInfoPrefixes() {
     return table;
 }
 
-// Drops leading zero bytes; BCrypt blobs and Cryptoki values are both
-// big-endian, but Cryptoki values carry no fixed width.
-Bytes Trim(const unsigned char* p, size_t n) {
+// A big-endian number without its leading zero bytes (one byte is kept);
+// BCrypt blobs and Cryptoki values are both big-endian, but Cryptoki
+// values carry no fixed width. A view, not a copy, so that a secret
+// number is not copied to be trimmed.
+struct Digits {
+    const unsigned char* data;
+    size_t size;
+};
+
+Digits Significant(const unsigned char* p, size_t n) {
     while (n > 1 && *p == 0) {
         ++p;
         --n;
     }
-    return Bytes(p, p + n);
+    return {p, n};
+}
+
+Digits Significant(const Bytes& number) {
+    return Significant(number.data(), number.size());
+}
+
+Bytes Trim(const unsigned char* p, size_t n) {
+    const Digits digits = Significant(p, n);
+    return Bytes(digits.data, digits.data + digits.size);
+}
+
+// The private-key blob BCrypt imports: header, exponent, modulus and the
+// primes. Its size is reserved first, so that growing it never leaves a
+// freed buffer with part of a prime behind.
+void BuildPrivateBlob(const Digits& exponent, const Digits& modulus, const Digits& p, const Digits& q,
+                      Bytes* blob) {
+    BCRYPT_RSAKEY_BLOB header = {};
+    header.Magic = BCRYPT_RSAPRIVATE_MAGIC;
+    header.BitLength = static_cast<ULONG>(modulus.size * 8);
+    header.cbPublicExp = static_cast<ULONG>(exponent.size);
+    header.cbModulus = static_cast<ULONG>(modulus.size);
+    header.cbPrime1 = static_cast<ULONG>(p.size);
+    header.cbPrime2 = static_cast<ULONG>(q.size);
+    blob->reserve(sizeof header + exponent.size + modulus.size + p.size + q.size);
+    const auto* headerBytes = reinterpret_cast<const unsigned char*>(&header);
+    blob->assign(headerBytes, headerBytes + sizeof header);
+    for (const Digits* part : {&exponent, &modulus, &p, &q})
+        blob->insert(blob->end(), part->data, part->data + part->size);
 }
 
 }  // namespace
@@ -205,25 +240,15 @@ CK_RV GenerateRsa(CK_ULONG bits, const Bytes& publicExponent, RsaKeyParts* key) 
     return CKR_OK;
 }
 
+// The primes go from the key parts straight into the blob, which is wiped
+// when done: the signer keeps no copy of them, only BCrypt's key handle.
 CK_RV RsaSigner::Create(const RsaKeyParts& key, std::shared_ptr<RsaSigner>* signer) {
     if (key.modulus.empty() || key.publicExponent.empty() || key.prime1.empty() || key.prime2.empty())
         return CKR_KEY_FUNCTION_NOT_PERMITTED;
-    const Bytes modulus = Trim(key.modulus.data(), key.modulus.size());
-    const Bytes exponent = Trim(key.publicExponent.data(), key.publicExponent.size());
-    const Bytes p = Trim(key.prime1.data(), key.prime1.size());
-    const Bytes q = Trim(key.prime2.data(), key.prime2.size());
-    BCRYPT_RSAKEY_BLOB header = {};
-    header.Magic = BCRYPT_RSAPRIVATE_MAGIC;
-    header.BitLength = static_cast<ULONG>(modulus.size() * 8);
-    header.cbPublicExp = static_cast<ULONG>(exponent.size());
-    header.cbModulus = static_cast<ULONG>(modulus.size());
-    header.cbPrime1 = static_cast<ULONG>(p.size());
-    header.cbPrime2 = static_cast<ULONG>(q.size());
+    const Digits modulus = Significant(key.modulus);
     SecretBytes blob;
     Bytes& b = blob.get();
-    b = ToBytes(&header, sizeof header);
-    for (const Bytes* part : {&exponent, &modulus, &p, &q})
-        b.insert(b.end(), part->begin(), part->end());
+    BuildPrivateBlob(Significant(key.publicExponent), modulus, Significant(key.prime1), Significant(key.prime2), &b);
     BCRYPT_KEY_HANDLE handle = nullptr;
     BCRYPT_ALG_HANDLE rsa = Providers::Get().Rsa();
     if (!rsa || BCryptImportKeyPair(rsa, nullptr, BCRYPT_RSAPRIVATE_BLOB, &handle, b.data(),
@@ -231,7 +256,7 @@ CK_RV RsaSigner::Create(const RsaKeyParts& key, std::shared_ptr<RsaSigner>* sign
         return CKR_KEY_FUNCTION_NOT_PERMITTED;
     std::shared_ptr<RsaSigner> made(new RsaSigner());
     made->key_ = handle;
-    made->modulusBytes_ = modulus.size();
+    made->modulusBytes_ = modulus.size;
     *signer = made;
     return CKR_OK;
 }

@@ -234,16 +234,16 @@ CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
     });
 }
 
-CK_RV C_SeedRandom(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
-    return Run("C_SeedRandom", nullptr, [] { return CKR_RANDOM_SEED_NOT_SUPPORTED; });
+CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen) {
+    return Run("C_SeedRandom", nullptr, [&] { return ops::SeedRandom(hSession, pSeed, ulSeedLen); });
 }
 
-CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE) {
-    return Run("C_GetFunctionStatus", nullptr, [] { return CKR_FUNCTION_NOT_PARALLEL; });
+CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE hSession) {
+    return Run("C_GetFunctionStatus", nullptr, [&] { return ops::GetFunctionStatus(hSession); });
 }
 
-CK_RV C_CancelFunction(CK_SESSION_HANDLE) {
-    return Run("C_CancelFunction", nullptr, [] { return CKR_FUNCTION_NOT_PARALLEL; });
+CK_RV C_CancelFunction(CK_SESSION_HANDLE hSession) {
+    return Run("C_CancelFunction", nullptr, [&] { return ops::CancelFunction(hSession); });
 }
 
 CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved) {

@@ -3,6 +3,7 @@
 #include "Mechanisms.h"
 #include "Module.h"
 #include "Operations.h"
+#include "OpsCommon.h"
 #include "SlotEvents.h"
 
 namespace softtoken {
@@ -238,17 +239,32 @@ CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR slot, CK_VOID_PTR reserved
 
 CK_RV GenerateRandom(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length) {
     Entry entry;
-    if (CK_RV rv = entry.Check())
-        return rv;
     Session* session = nullptr;
     Slot* slot = nullptr;
-    if (CK_RV rv = entry.module.FindSession(handle, &session, &slot))
+    if (CK_RV rv = EnterSession(entry, handle, &session, &slot))
         return rv;
     if (!data && length)
         return CKR_ARGUMENTS_BAD;
     if (length && !crypto::Random(data, length))
         return CKR_FUNCTION_FAILED;
     return CKR_OK;
+}
+
+// The token's generator takes no seed from an application; a bad session
+// or bad arguments are answered as such first.
+CK_RV SeedRandom(CK_SESSION_HANDLE handle, CK_BYTE_PTR seed, CK_ULONG length) {
+    if (CK_RV rv = CheckSession(handle))
+        return rv;
+    return !seed && length ? CKR_ARGUMENTS_BAD : CKR_RANDOM_SEED_NOT_SUPPORTED;
+}
+
+CK_RV GetFunctionStatus(CK_SESSION_HANDLE handle) {
+    const CK_RV rv = CheckSession(handle);
+    return rv != CKR_OK ? rv : CKR_FUNCTION_NOT_PARALLEL;
+}
+
+CK_RV CancelFunction(CK_SESSION_HANDLE handle) {
+    return GetFunctionStatus(handle);
 }
 
 }  // namespace ops

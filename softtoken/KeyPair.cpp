@@ -89,13 +89,16 @@ CK_RV MakeRsaKeyPair(const AttributeMap& publicGiven, const AttributeMap& privat
         return rv;
     AttributeMap publicAll = publicGiven, privateAll = privateGiven;
     AddMaterial(key, &publicAll, &privateAll);
-    if ((rv = BuildObject(publicAll, Origin::Generate, publicKey)) != CKR_OK ||
-        (rv = BuildObject(privateAll, Origin::Generate, privateKey)) != CKR_OK)
+    rv = BuildObject(publicAll, Origin::Generate, publicKey);
+    if (rv == CKR_OK)
+        rv = BuildObject(privateAll, Origin::Generate, privateKey);
+    // The working copy of the private key goes, whether the key was made or not.
+    for (auto& entry : privateAll)
+        Wipe(entry.second);
+    if (rv != CKR_OK)
         return rv;
     for (AttributeMap* made : {publicKey, privateKey})
         (*made)[CKA_KEY_GEN_MECHANISM] = UlongBytes(CKM_RSA_PKCS_KEY_PAIR_GEN);
-    for (auto& entry : privateAll)
-        Wipe(entry.second);
     return CKR_OK;
 }
 

@@ -128,7 +128,10 @@ CK_RV DeriveKeyValues(const Schema& schema, AttributeMap* object) {
     return CKR_OK;
 }
 
-// Values the token sets from the key's history.
+// Values the token sets from the key's history. Key material handed in
+// with C_CreateObject was known outside the token before, so it was never
+// always sensitive nor never extractable; a key made here was so from the
+// start exactly when it is sensitive and unextractable now.
 void SetProvenance(const Schema& schema, Origin origin, AttributeMap* object) {
     if (!IsKeyClass(schema.objectClass))
         return;
@@ -137,8 +140,8 @@ void SetProvenance(const Schema& schema, Origin origin, AttributeMap* object) {
         (*object)[CKA_KEY_GEN_MECHANISM] = UlongBytes(CK_UNAVAILABLE_INFORMATION);
     (*object)[CKA_LOCAL] = BoolBytes(generated);
     if (schema.Find(CKA_ALWAYS_SENSITIVE)) {
-        (*object)[CKA_ALWAYS_SENSITIVE] = BoolBytes(BoolValue(*object, CKA_SENSITIVE));
-        (*object)[CKA_NEVER_EXTRACTABLE] = BoolBytes(!BoolValue(*object, CKA_EXTRACTABLE));
+        (*object)[CKA_ALWAYS_SENSITIVE] = BoolBytes(generated && BoolValue(*object, CKA_SENSITIVE));
+        (*object)[CKA_NEVER_EXTRACTABLE] = BoolBytes(generated && !BoolValue(*object, CKA_EXTRACTABLE));
     }
 }
 

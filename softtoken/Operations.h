@@ -19,6 +19,11 @@ CK_RV GetMechanismList(CK_SLOT_ID slot, CK_MECHANISM_TYPE_PTR list, CK_ULONG_PTR
 CK_RV GetMechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR info);
 CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR slot, CK_VOID_PTR reserved);
 CK_RV GenerateRandom(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length);
+CK_RV SeedRandom(CK_SESSION_HANDLE session, CK_BYTE_PTR seed, CK_ULONG length);
+// The legacy parallel-function entries: a valid session gets
+// CKR_FUNCTION_NOT_PARALLEL.
+CK_RV GetFunctionStatus(CK_SESSION_HANDLE session);
+CK_RV CancelFunction(CK_SESSION_HANDLE session);
 
 // Sessions and login (SessionOps.cpp).
 CK_RV OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR application, CK_NOTIFY notify,

@@ -6,6 +6,22 @@
 namespace softtoken {
 namespace ops {
 
+// The first two steps of every entry that takes a session: the module is
+// initialised and the session exists.
+inline CK_RV EnterSession(Entry& entry, CK_SESSION_HANDLE handle, Session** session, Slot** slot) {
+    if (CK_RV rv = entry.Check())
+        return rv;
+    return entry.module.FindSession(handle, session, slot);
+}
+
+// The same for an entry that needs nothing of the session but that it is valid.
+inline CK_RV CheckSession(CK_SESSION_HANDLE handle) {
+    Entry entry;
+    Session* session = nullptr;
+    Slot* slot = nullptr;
+    return EnterSession(entry, handle, &session, &slot);
+}
+
 // Checks a PIN and keeps the failure count (SessionOps.cpp).
 CK_RV VerifyPin(Module& module, Slot& slot, bool securityOfficer, const CK_UTF8CHAR* pin,
                 CK_ULONG length);

@@ -63,7 +63,7 @@ bool MakePinRecord(const CK_UTF8CHAR* pin, CK_ULONG length, PinRecord* record) {
     made.salt.resize(16);
     made.iterations = kPinIterations;
     if (!crypto::Random(made.salt.data(), made.salt.size()) ||
-        !crypto::Pbkdf2(pin, length, made.salt, made.iterations, 32, &made.hash))
+        !crypto::Pbkdf2(pin, length, made.salt, made.iterations, kPinHashSize, &made.hash))
         return false;
     *record = made;
     return true;
@@ -78,6 +78,12 @@ bool PinMatches(const PinRecord& record, const CK_UTF8CHAR* pin, CK_ULONG length
                 crypto::ConstantTimeEqual(candidate, record.hash);
     Wipe(candidate);
     return same;
+}
+
+bool IsSoundPinRecord(const PinRecord& record) {
+    if (!record.IsSet())
+        return true;
+    return record.hash.size() == kPinHashSize && InRange(record.iterations, 1, kMaxPinIterations);
 }
 
 }  // namespace softtoken

@@ -68,20 +68,13 @@ CK_RV FinishSignature(Session& session, const Bytes* data, CK_BYTE_PTR signature
     return CKR_OK;
 }
 
-// The checks every call after C_SignInit shares.
-CK_RV EnterSign(Entry& entry, CK_SESSION_HANDLE handle, Session** session, Slot** slot) {
-    if (CK_RV rv = entry.Check())
-        return rv;
-    return entry.module.FindSession(handle, session, slot);
-}
-
 }  // namespace
 
 CK_RV SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE keyHandle) {
     Entry entry;
     Session* session = nullptr;
     Slot* slot = nullptr;
-    if (CK_RV rv = EnterSign(entry, handle, &session, &slot))
+    if (CK_RV rv = EnterSession(entry, handle, &session, &slot))
         return rv;
     if (!mechanism)
         return CKR_ARGUMENTS_BAD;
@@ -115,7 +108,7 @@ CK_RV Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLen, CK_BYTE
     Entry entry;
     Session* session = nullptr;
     Slot* slot = nullptr;
-    if (CK_RV rv = EnterSign(entry, handle, &session, &slot))
+    if (CK_RV rv = EnterSession(entry, handle, &session, &slot))
         return rv;
     if ((!data && dataLen) || !signatureLen)
         return CKR_ARGUMENTS_BAD;
@@ -131,7 +124,7 @@ CK_RV SignUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG partLen) {
     Entry entry;
     Session* session = nullptr;
     Slot* slot = nullptr;
-    if (CK_RV rv = EnterSign(entry, handle, &session, &slot))
+    if (CK_RV rv = EnterSession(entry, handle, &session, &slot))
         return rv;
     if (!part && partLen)
         return CKR_ARGUMENTS_BAD;
@@ -154,7 +147,7 @@ CK_RV SignFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG_PTR si
     Entry entry;
     Session* session = nullptr;
     Slot* slot = nullptr;
-    if (CK_RV rv = EnterSign(entry, handle, &session, &slot))
+    if (CK_RV rv = EnterSession(entry, handle, &session, &slot))
         return rv;
     if (!signatureLen)
         return CKR_ARGUMENTS_BAD;

@@ -157,6 +157,12 @@ bool DecodePayload(Reader& r, TokenData* d) {
     return ReadObjects(r, &d->objects) && r.AtEnd();
 }
 
+// Values this token never writes are damage as much as a bad checksum:
+// a PIN record it could not have made, or a policy its setter refuses.
+bool HoldsSoundValues(const TokenData& d) {
+    return IsSoundPinRecord(d.soPin) && IsSoundPinRecord(d.userPin) && CheckPolicyValues(d.policy) == CKR_OK;
+}
+
 }  // namespace
 
 Bytes EncodeToken(const TokenData& data) {
@@ -188,7 +194,7 @@ bool DecodeToken(const Bytes& file, TokenData* data) {
         return false;
     Reader payload(file.data() + kHeaderSize, payloadLength);
     TokenData decoded;
-    if (!DecodePayload(payload, &decoded))
+    if (!DecodePayload(payload, &decoded) || !HoldsSoundValues(decoded))
         return false;
     *data = std::move(decoded);
     return true;

@@ -39,7 +39,8 @@ struct TokenData {
 Bytes EncodeToken(const TokenData& data);
 
 // False for anything that is not a whole, intact token file of a version
-// this code reads.
+// this code reads, or that holds values this code never writes (PIN
+// records and policy out of their ranges).
 bool DecodeToken(const Bytes& file, TokenData* data);
 
 }  // namespace softtoken

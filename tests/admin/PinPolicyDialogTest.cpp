@@ -7,6 +7,9 @@
 #include <commctrl.h>
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
+#include "support/CallCounter.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -21,7 +24,23 @@ bool Checked(HWND dialog, int id) {
     return SendMessageW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-class PinPolicyDialogTest : public AdminTest {
+const ExpectedWindow kCantGetPolicy = {
+    L"Can't get pincode policy", L"Error in getting pincode policy. This function is not supported in this token\n\r"};
+
+class PolicyCommandTest : public AdminTest {
+protected:
+    // The command on a token whose policy cannot be read: one box, owned
+    // by the dialog, which ends without being shown.
+    void RunExpectingOnlyTheCantGetBox() {
+        ui_.Then(Step(kCantGetPolicy.caption));
+        Run(kPinPolicyCommand);
+        ASSERT_EQ(1u, Seen().size());
+        ExpectWindow(0, kCantGetPolicy, Seen()[0].owner);
+        EXPECT_NE(nullptr, Seen()[0].owner) << "owned by the dialog, which is never shown";
+    }
+};
+
+class PinPolicyDialogTest : public PolicyCommandTest {
 protected:
     void SetUp() override {
         AddToken(kTokenSlot);
@@ -61,15 +80,7 @@ TEST_F(PinPolicyDialogTest, OpensWithTheTokensValues) {
 
 TEST_F(PinPolicyDialogTest, AModuleThatCannotReadThePolicyNeverShowsTheDialog) {
     Fault("C_GetUserPinPolicy", 1, CKR_FUNCTION_FAILED);
-    ui_.Then(Step(L"Can't get pincode policy"));
-    Run(kPinPolicyCommand);
-
-    ASSERT_EQ(1u, Seen().size());
-    ExpectWindow(0,
-                 {L"Can't get pincode policy",
-                  L"Error in getting pincode policy. This function is not supported in this token\n\r"},
-                 Seen()[0].owner);
-    EXPECT_NE(nullptr, Seen()[0].owner) << "owned by the dialog, which is never shown";
+    RunExpectingOnlyTheCantGetBox();
 }
 
 // The fields are read as the run-time library reads a number.
@@ -210,6 +221,34 @@ TEST_F(PinPolicyDialogTest, OkActsOnTheTokenOfTheOpeningWhateverIsSelectedThen) 
     EXPECT_EQ((std::vector<CK_ULONG>{3, 7, 6, 12}), TokenPolicy());
     EXPECT_EQ(1u, spy.CallsOf("C_SetUserPinPolicy").size());
     EXPECT_EQ(CKS_RW_PUBLIC_SESSION, SessionState());
+}
+
+// A module whose function list ends at the standard entries, followed by
+// bytes that are no entries (a heap pointer, a made-up value): the program
+// keeps no policy entries for it, so the command reports that the token
+// cannot do it and ends the dialog without calling anything.
+class PinPolicyWithoutVendorEntriesTest : public PolicyCommandTest {
+protected:
+    void SetUp() override {
+        AddToken(kTokenSlot);
+        const int started = window_.StartWith(
+            [] {
+                const std::wstring probe = BinFolder() + L"\\probes\\probe_no_vendor.dll";
+                ASSERT_EQ(kModuleLoaded, LoadCryptokiModuleFrom(probe.c_str()));
+            },
+            true);
+        ASSERT_EQ(0, started);
+    }
+};
+
+TEST_F(PinPolicyWithoutVendorEntriesTest, TheCommandReportsNotSupportedAndCallsNothing) {
+    ASSERT_EQ(nullptr, Cryptoki.FunctionList->C_GetUserPinPolicy);
+    ASSERT_EQ(nullptr, Cryptoki.FunctionList->C_SetUserPinPolicy);
+    CallCounter calls;
+    RunExpectingOnlyTheCantGetBox();
+    EXPECT_EQ(0, calls.Total()) << calls.Summary();
+    EXPECT_TRUE(IsWindowEnabled(window_.Window())) << "the main window is usable again";
+    EXPECT_EQ(nullptr, FindWindowW(L"#32770", kPolicyDialog)) << "the dialog is gone";
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "cryptoki/ModuleLoader.h"
 #include "support/TestFiles.h"
 
@@ -79,6 +81,37 @@ TEST_F(ModuleLoaderTest, ModuleThatCannotLockIsInitialisedAgainWithoutArguments)
     EXPECT_NE(Cryptoki.FunctionList, nullptr);
 }
 
+// The vendor entries come only from a list that has them: read from the
+// module's image and pointing to its code. Whatever else follows the
+// standard entries is no entry, and the copy holds null there.
+TEST_F(ModuleLoaderTest, VendorEntriesAreTakenOnlyFromTheModulesOwnCode) {
+    const struct {
+        const wchar_t* variant;
+        bool kept;
+    } rows[] = {
+        {L"no_vendor", false},     // a heap pointer and a made-up value follow the list
+        {L"heap_list", false},     // real entries, but the list is not in the module
+        {L"data_entries", false},  // entries pointing to the module's data
+        {L"works", false},         // null entries stay null
+        {L"vendor", true},         // the module's own functions
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.variant);
+        Cryptoki = CryptokiModuleRecord();
+        ASSERT_EQ(LoadCryptokiModuleFrom(ProbePath(row.variant).c_str()), kModuleLoaded);
+        ASSERT_NE(Cryptoki.FunctionList, nullptr);
+        EXPECT_EQ(Cryptoki.FunctionList->C_SetUserPinPolicy != nullptr, row.kept);
+        EXPECT_EQ(Cryptoki.FunctionList->C_GetUserPinPolicy != nullptr, row.kept);
+        EXPECT_NE(Cryptoki.FunctionList->C_Initialize, nullptr) << "the standard entries are copied";
+    }
+    // The kept entries are the module's: its getter answers its own values.
+    CK_ULONG policy[4] = {};
+    ASSERT_NE(Cryptoki.FunctionList->C_GetUserPinPolicy, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList->C_GetUserPinPolicy(0, 1, &policy[0], &policy[1], &policy[2], &policy[3]),
+              CKR_OK);
+    EXPECT_EQ(std::vector<CK_ULONG>(policy, policy + 4), (std::vector<CK_ULONG>{4, 9, 6, 20}));
+}
+
 // PATH set for one test and put back after it.
 class ScopedPath {
 public:
@@ -147,6 +180,16 @@ TEST(LoadCryptokiModule, FindsTheModuleBesideTheProgram) {
     EXPECT_EQ(Cryptoki.Handle, GetModuleHandleW((BinFolder() + L"\\tolvane11.dll").c_str()));
     CK_INFO info = {};
     EXPECT_EQ(Cryptoki.FunctionList->C_GetInfo(&info), CKR_OK);
+    // The software token has the vendor extension, and the program keeps it.
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(
+        reinterpret_cast<void*>(GetProcAddress(Cryptoki.Handle, "C_GetFunctionList")));
+    ASSERT_NE(getList, nullptr);
+    CK_FUNCTION_LIST_PTR moduleList = nullptr;
+    ASSERT_EQ(getList(&moduleList), CKR_OK);
+    const auto* vendorList = static_cast<const VendorFunctionList*>(moduleList);
+    EXPECT_NE(Cryptoki.FunctionList->C_SetUserPinPolicy, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList->C_SetUserPinPolicy, vendorList->C_SetUserPinPolicy);
+    EXPECT_EQ(Cryptoki.FunctionList->C_GetUserPinPolicy, vendorList->C_GetUserPinPolicy);
     EXPECT_EQ(Cryptoki.FunctionList->C_Finalize(nullptr), CKR_OK);
     SetEnvironmentVariableW(L"TOLVANE_SOFTTOKEN_STORE", nullptr);
     Cryptoki = CryptokiModuleRecord();

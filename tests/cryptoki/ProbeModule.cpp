@@ -4,13 +4,48 @@
 //   PROBE_LIST_FAILS      C_GetFunctionList answers CKR_GENERAL_ERROR
 //   PROBE_INIT_FAILS      C_Initialize answers CKR_DEVICE_ERROR
 //   PROBE_CANT_LOCK       C_Initialize refuses locking arguments with CKR_CANT_LOCK
+//   PROBE_NO_VENDOR       a list of the standard entries only, followed by
+//                         bytes that are no entries: a pointer into the heap
+//                         and a made-up value
+//   PROBE_HEAP_LIST       a list with both vendor entries, handed out from
+//                         a heap block instead of the module's image
+//   PROBE_DATA_ENTRIES    vendor entries that point to the module's data
+//   PROBE_VENDOR          vendor entries that are the module's own code
 //   (none)                C_Initialize succeeds
-// Each records the C_Initialize calls it saw, for the tests to read.
+// Each records the C_Initialize calls it saw, for the tests to read. Every
+// standard entry but C_Initialize is the software token's when that is
+// loaded in the process, so that a program can run on the probe.
 #include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "cryptoki/Cryptoki.h"
 
 namespace {
+
+enum class Variant { Works, NoEntry, ListFails, InitFails, CantLock, NoVendor, HeapList, DataEntries, Vendor };
+
+constexpr Variant kVariant =
+#if defined(PROBE_NO_ENTRY)
+    Variant::NoEntry;
+#elif defined(PROBE_LIST_FAILS)
+    Variant::ListFails;
+#elif defined(PROBE_INIT_FAILS)
+    Variant::InitFails;
+#elif defined(PROBE_CANT_LOCK)
+    Variant::CantLock;
+#elif defined(PROBE_NO_VENDOR)
+    Variant::NoVendor;
+#elif defined(PROBE_HEAP_LIST)
+    Variant::HeapList;
+#elif defined(PROBE_DATA_ENTRIES)
+    Variant::DataEntries;
+#elif defined(PROBE_VENDOR)
+    Variant::Vendor;
+#else
+    Variant::Works;
+#endif
 
 struct InitializeRecord {
     long calls = 0;
@@ -21,6 +56,9 @@ struct InitializeRecord {
 
 InitializeRecord record;
 
+// Policy values the probe's own getter answers, for tests to recognise.
+constexpr CK_ULONG kProbePolicy[4] = {4, 9, 6, 20};
+
 CK_RV ProbeInitialize(void* args) {
     ++record.calls;
     auto* initArgs = static_cast<CK_C_INITIALIZE_ARGS*>(args);
@@ -29,21 +67,87 @@ CK_RV ProbeInitialize(void* args) {
         record.firstFlags = initArgs ? initArgs->flags : 0;
     }
     record.lastHadArgs = initArgs ? 1 : 0;
-#if defined(PROBE_INIT_FAILS)
-    return CKR_DEVICE_ERROR;
-#elif defined(PROBE_CANT_LOCK)
-    return initArgs ? CKR_CANT_LOCK : CKR_OK;
-#else
+    if (kVariant == Variant::InitFails)
+        return CKR_DEVICE_ERROR;
+    if (kVariant == Variant::CantLock && initArgs)
+        return CKR_CANT_LOCK;
     return CKR_OK;
-#endif
 }
 
-VendorFunctionList functionList = [] {
-    VendorFunctionList list = {};
+CK_RV ProbeSetUserPinPolicy(CK_SLOT_ID, CK_SESSION_HANDLE, CK_ULONG, CK_ULONG, CK_ULONG, CK_ULONG) {
+    return CKR_OK;
+}
+
+CK_RV ProbeGetUserPinPolicy(CK_SLOT_ID, CK_ULONG, CK_ULONG_PTR level, CK_ULONG_PTR maxFailed,
+                            CK_ULONG_PTR minLength, CK_ULONG_PTR maxLength) {
+    *level = kProbePolicy[0];
+    *maxFailed = kProbePolicy[1];
+    *minLength = kProbePolicy[2];
+    *maxLength = kProbePolicy[3];
+    return CKR_OK;
+}
+
+// The standard list, with the software token's entries when it is loaded.
+CK_FUNCTION_LIST StandardList() {
+    CK_FUNCTION_LIST list = {};
+    HMODULE softToken = GetModuleHandleW(L"tolvane11.dll");
+    auto getList = softToken ? reinterpret_cast<CK_C_GetFunctionList>(reinterpret_cast<void*>(
+                                   GetProcAddress(softToken, "C_GetFunctionList")))
+                             : nullptr;
+    CK_FUNCTION_LIST_PTR tokenList = nullptr;
+    if (getList && getList(&tokenList) == CKR_OK && tokenList)
+        list = *tokenList;
     list.version = {2, 20};
     list.C_Initialize = ProbeInitialize;
     return list;
-}();
+}
+
+#pragma pack(push, 1)
+// A module without the vendor extension: its list ends at the last
+// standard entry, and the next variable of its data follows.
+struct StandardListAndNeighbours {
+    CK_FUNCTION_LIST list;
+    void* heapBlock;
+    unsigned long long madeUp;
+};
+#pragma pack(pop)
+
+StandardListAndNeighbours standardOnly = {};
+VendorFunctionList functionList = {};
+unsigned char someData[16] = {0xC3};
+
+CK_FUNCTION_LIST_PTR StandardListFollowedByNoEntries() {
+    standardOnly.list = StandardList();
+    standardOnly.heapBlock = malloc(64);
+    memset(standardOnly.heapBlock, 0xCC, 64);
+    standardOnly.madeUp = 0x00007FFFDEADBEEFull;
+    return &standardOnly.list;
+}
+
+CK_FUNCTION_LIST_PTR MakeList() {
+    if (kVariant == Variant::NoVendor)
+        return StandardListFollowedByNoEntries();
+    static_cast<CK_FUNCTION_LIST&>(functionList) = StandardList();
+    if (kVariant == Variant::DataEntries) {
+        functionList.C_SetUserPinPolicy = reinterpret_cast<CK_C_SetUserPinPolicy>(static_cast<void*>(someData));
+        functionList.C_GetUserPinPolicy = reinterpret_cast<CK_C_GetUserPinPolicy>(static_cast<void*>(&record));
+    } else if (kVariant == Variant::Vendor || kVariant == Variant::HeapList) {
+        functionList.C_SetUserPinPolicy = ProbeSetUserPinPolicy;
+        functionList.C_GetUserPinPolicy = ProbeGetUserPinPolicy;
+    }
+    if (kVariant != Variant::HeapList)
+        return &functionList;
+    auto* onHeap = static_cast<VendorFunctionList*>(malloc(sizeof(VendorFunctionList)));
+    *onHeap = functionList;
+    return onHeap;
+}
+
+CK_RV AnswerFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
+    if (kVariant == Variant::ListFails)
+        return CKR_GENERAL_ERROR;
+    *list = MakeList();
+    return CKR_OK;
+}
 
 }  // namespace
 
@@ -57,15 +161,14 @@ __declspec(dllexport) void Probe_GetInitializeRecord(long* calls, long* firstHad
     *lastHadArgs = record.lastHadArgs;
 }
 
-#if !defined(PROBE_NO_ENTRY)
-__declspec(dllexport) CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
-#if defined(PROBE_LIST_FAILS)
-    (void)list;
-    return CKR_GENERAL_ERROR;
+#if defined(PROBE_NO_ENTRY)
+// The list under a name no loader looks for.
+__declspec(dllexport) CK_RV Probe_ListUnderAnotherName(CK_FUNCTION_LIST_PTR_PTR list) {
+    return AnswerFunctionList(list);
+}
 #else
-    *list = &functionList;
-    return CKR_OK;
-#endif
+__declspec(dllexport) CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
+    return AnswerFunctionList(list);
 }
 #endif
 

@@ -10,7 +10,7 @@ void Answer(const char* entry, int nth, int status) {
 
 void Reset() {
     VexPke_ClearFaults();
-    VexPke_ResetCalls();
+    VexPke_StartRecording();
 }
 
 int Calls(const char* entry) {

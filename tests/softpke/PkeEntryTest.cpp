@@ -174,6 +174,57 @@ TEST_F(PkeTest, TestControlAnswersChosenStatusesAndRecordsCalls) {
     EXPECT_EQ(pke_.LastArguments("setSignMech"), "1 0 1 0 0 0");
 }
 
+// This process's environment, one "NAME=value" an entry: what every
+// program it starts inherits.
+std::vector<std::wstring> EnvironmentEntries() {
+    std::vector<std::wstring> entries;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; entry && *entry; entry += wcslen(entry) + 1)
+        entries.push_back(entry);
+    FreeEnvironmentStringsW(block);
+    return entries;
+}
+
+// Nothing of a call goes into the environment, where every program started
+// later (the certificate viewer too) would find the key ID and the PIN's
+// length. A normal run records nothing at all; a test that records reads
+// the record through the library.
+TEST_F(PkeTest, CallsLeaveNoTraceInTheEnvironment) {
+    const Bytes id = {0x4B, 0x17, 0xC0, 0xDE};
+    AddKeyPair(id);
+    const struct {
+        const char* what;
+        bool recording;
+        int csrCalls;
+        std::string csrArguments;
+    } rows[] = {
+        {"a normal run", false, 0, "(none)"},
+        {"a recorded run", true, 1, "4B17C0DE|1024||"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.recording) {
+            ASSERT_EQ(pke_.StopRecording(), 0);
+        }
+        ASSERT_EQ(pke_.Ready(), 0);
+        CsrInput input;
+        input.keyId = ToHex(id);
+        input.subject = {{1, "Trace Test"}};
+        ASSERT_EQ(Generate(input).status, 0);
+        ASSERT_EQ(Functions()->C_Logout(Session()), CKR_OK);
+
+        const std::wstring keyId(input.keyId.begin(), input.keyId.end());
+        for (const std::wstring& entry : EnvironmentEntries()) {
+            EXPECT_NE(_wcsnicmp(entry.c_str(), L"VEXPKE_", 7), 0) << Narrow(entry);
+            EXPECT_EQ(entry.find(keyId), std::wstring::npos) << Narrow(entry);
+        }
+        EXPECT_EQ(pke_.CallCount("exGenCSR"), row.csrCalls);
+        EXPECT_EQ(pke_.LastArguments("exGenCSR"), row.csrArguments);
+        pke_.Unload();
+        ASSERT_TRUE(pke_.Load());  // records again from here
+    }
+}
+
 // For whole-program runs: the environment sets the fault, also before the
 // library is loaded, and an unload keeps it.
 TEST_F(PkeTest, FaultsComeFromTheEnvironment) {

@@ -40,8 +40,7 @@ bool PkeLibrary::Load() {
     if (!module_)
         return false;
     Entry<PlainCall>("VexPke_ClearFaults")();
-    Entry<PlainCall>("VexPke_ResetCalls")();
-    return true;
+    return Entry<PlainCall>("VexPke_StartRecording")() == 0;
 }
 
 void PkeLibrary::Unload() {
@@ -90,6 +89,10 @@ int PkeLibrary::Ready(int slotIndex) {
 
 int PkeLibrary::SetFault(const char* entry, int nth, int status, bool repeat) {
     return Entry<SetFaultCall>("VexPke_SetFaultEx")(entry, nth, status, repeat ? 1 : 0);
+}
+
+int PkeLibrary::StopRecording() {
+    return Entry<PlainCall>("VexPke_StopRecording")();
 }
 
 int PkeLibrary::CallCount(const char* entry) {

@@ -33,6 +33,8 @@ public:
     int Ready(int slotIndex = 0);
 
     int SetFault(const char* entry, int nth, int status, bool repeat = false);
+    // Calls are recorded from Load on, until this.
+    int StopRecording();
     int CallCount(const char* entry);
     std::string LastArguments(const char* entry);
 

@@ -79,6 +79,44 @@ TEST_F(LoginTest, StatesFollowSessionKindAndUser) {
               p11->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &refused));
 }
 
+// Every entry that takes a session answers for the module and the session
+// before anything of its own: not initialised, then an unknown or closed
+// session, and only then its own answer (C_SeedRandom's refusal of seeds,
+// the legacy parallel entries, C_SetPIN's "no user" that the change-PIN
+// dialog relies on).
+TEST_F(LoginTest, SessionCodesComeBeforeEachEntrysOwnAnswer) {
+    unsigned char bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const struct {
+        const char* entry;
+        CK_RV (*call)(CK_SESSION_HANDLE session, CK_BYTE_PTR bytes);
+        CK_RV onOpenSession;
+    } rows[] = {
+        {"C_SeedRandom", [](CK_SESSION_HANDLE s, CK_BYTE_PTR b) { return p11->C_SeedRandom(s, b, 8); },
+         CKR_RANDOM_SEED_NOT_SUPPORTED},
+        {"C_SeedRandom without a seed", [](CK_SESSION_HANDLE s, CK_BYTE_PTR) { return p11->C_SeedRandom(s, nullptr, 8); },
+         CKR_ARGUMENTS_BAD},
+        {"C_GetFunctionStatus", [](CK_SESSION_HANDLE s, CK_BYTE_PTR) { return p11->C_GetFunctionStatus(s); },
+         CKR_FUNCTION_NOT_PARALLEL},
+        {"C_CancelFunction", [](CK_SESSION_HANDLE s, CK_BYTE_PTR) { return p11->C_CancelFunction(s); },
+         CKR_FUNCTION_NOT_PARALLEL},
+        {"C_SetPIN without a login",
+         [](CK_SESSION_HANDLE s, CK_BYTE_PTR) { return p11->C_SetPIN(s, Text(kUserPin), 6, Text("111111"), 6); },
+         CKR_USER_TYPE_INVALID},
+    };
+    const CK_SESSION_HANDLE session = Open();
+    const CK_SESSION_HANDLE closed = Open();
+    ASSERT_EQ(CKR_OK, p11->C_CloseSession(closed));
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.onOpenSession, row.call(session, bytes)) << row.entry;
+        EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, row.call(0x5EED, bytes)) << row.entry << ", unknown session";
+        EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, row.call(closed, bytes)) << row.entry << ", closed session";
+    }
+    ASSERT_EQ(CKR_OK, p11->C_Finalize(nullptr));
+    for (const auto& row : rows)
+        EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, row.call(session, bytes)) << row.entry;
+    ASSERT_EQ(CKR_OK, p11->C_Initialize(nullptr));
+}
+
 TEST_F(LoginTest, ClosingTheLastSessionLogsOut) {
     CK_SESSION_HANDLE first = Open();
     CK_SESSION_HANDLE second = Open();

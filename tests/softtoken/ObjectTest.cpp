@@ -178,8 +178,8 @@ TEST_F(ObjectTest, DefaultsAreFilledIn) {
     };
     const Expected flags[] = {
         {CKA_TOKEN, false},          {CKA_PRIVATE, true},        {CKA_SENSITIVE, true},
-        {CKA_EXTRACTABLE, false},    {CKA_LOCAL, false},         {CKA_ALWAYS_SENSITIVE, true},
-        {CKA_NEVER_EXTRACTABLE, true}, {CKA_MODIFIABLE, true},   {CKA_ENCRYPT, true},
+        {CKA_EXTRACTABLE, false},    {CKA_LOCAL, false},         {CKA_ALWAYS_SENSITIVE, false},
+        {CKA_NEVER_EXTRACTABLE, false}, {CKA_MODIFIABLE, true},  {CKA_ENCRYPT, true},
     };
     for (const Expected& e : flags)
         EXPECT_EQ(e.value, BoolAttribute(session_, key, e.type)) << std::hex << e.type;
@@ -206,6 +206,45 @@ TEST_F(ObjectTest, DefaultsAreFilledIn) {
                               ATTR(CKA_EC_POINT, kPoint)}, &ecKey));
     EXPECT_EQ(Bytes(kP256, kP256 + sizeof kP256), Attribute(session_, ecKey, CKA_EC_PARAMS));
     EXPECT_EQ(Bytes(kPoint, kPoint + sizeof kPoint), Attribute(session_, ecKey, CKA_EC_POINT));
+}
+
+// CKA_ALWAYS_SENSITIVE and CKA_NEVER_EXTRACTABLE tell a key's history: key
+// material handed in from outside never earns them, whatever its flags
+// are now; a key made on the token has them exactly when it was made
+// sensitive and unextractable.
+TEST_F(ObjectTest, KeyHistoryFollowsWhereTheKeyWasMade) {
+    CK_MECHANISM generate = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+    CK_ULONG bits = 1024;
+    const struct {
+        const char* what;
+        bool generated;
+        CK_BBOOL sensitive, extractable;
+        bool alwaysSensitive, neverExtractable;
+    } rows[] = {
+        {"created, sensitive and unextractable", false, CK_TRUE, CK_FALSE, false, false},
+        {"created, readable", false, CK_FALSE, CK_TRUE, false, false},
+        {"generated, sensitive and unextractable", true, CK_TRUE, CK_FALSE, true, true},
+        {"generated, readable", true, CK_FALSE, CK_TRUE, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        CK_BBOOL sensitive = row.sensitive, extractable = row.extractable;
+        CK_OBJECT_HANDLE key = 0, publicKey = 0;
+        if (row.generated) {
+            CK_ATTRIBUTE publicTemplate[] = {ATTR(CKA_MODULUS_BITS, bits)};
+            CK_ATTRIBUTE privateTemplate[] = {ATTR(CKA_SENSITIVE, sensitive), ATTR(CKA_EXTRACTABLE, extractable)};
+            ASSERT_EQ(CKR_OK, p11->C_GenerateKeyPair(session_, &generate, publicTemplate, 1, privateTemplate, 2,
+                                                     &publicKey, &key));
+        } else {
+            ASSERT_EQ(CKR_OK, Create({ATTR(CKA_CLASS, kPrivate), ATTR(CKA_KEY_TYPE, kRsa), ATTR(CKA_MODULUS, kModulus),
+                                      ATTR(CKA_PRIVATE_EXPONENT, kPrivateExponent), ATTR(CKA_SENSITIVE, sensitive),
+                                      ATTR(CKA_EXTRACTABLE, extractable)},
+                                     &key));
+        }
+        EXPECT_EQ(row.generated, BoolAttribute(session_, key, CKA_LOCAL));
+        EXPECT_EQ(row.alwaysSensitive, BoolAttribute(session_, key, CKA_ALWAYS_SENSITIVE));
+        EXPECT_EQ(row.neverExtractable, BoolAttribute(session_, key, CKA_NEVER_EXTRACTABLE));
+    }
 }
 
 TEST_F(ObjectTest, CertificateNamesComeFromTheCertificate) {

@@ -19,6 +19,23 @@ double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
 class StoreTest : public SoftTokenTest {
 protected:
     std::wstring TokenFile(CK_SLOT_ID slot) { return StorePath() + L"\\slot" + std::to_wstring(slot) + L".token"; }
+    // The token of `slot` as its file holds it now.
+    softtoken::TokenData StoredToken(CK_SLOT_ID slot) {
+        Bytes file;
+        softtoken::TokenData data;
+        EXPECT_TRUE(ReadFileBytes(TokenFile(slot), &file));
+        EXPECT_TRUE(softtoken::DecodeToken(file, &data));
+        return data;
+    }
+    // Writes `data` as the token of `slot`, with a right checksum, the way
+    // another process on the store does: under the slot's lock, telling
+    // every process that the slot changed.
+    void WriteToken(CK_SLOT_ID slot, const softtoken::TokenData& data) {
+        softtoken::Store store(StorePath());
+        softtoken::SlotLock lock(store, slot);
+        ASSERT_TRUE(softtoken::WriteFileAtomically(store.TokenPath(slot), softtoken::EncodeToken(data)));
+        store.BumpContent(slot);
+    }
     std::vector<CK_SLOT_ID> Slots(bool present) {
         CK_ULONG count = 0;
         EXPECT_EQ(CKR_OK, p11->C_GetSlotList(present, nullptr, &count));
@@ -75,6 +92,62 @@ TEST_F(StoreTest, DamagedOrTruncatedFilesAreNotRecognised) {
         EXPECT_NE(0u, slotInfo.flags & CKF_TOKEN_PRESENT);
     }
     EXPECT_EQ("Test Token", Unpadded(TokenInfo(0).label, 32));
+}
+
+// Values the store never writes are damage, as a bad checksum is, even in
+// a file whose checksum is right; the limits themselves are accepted.
+TEST_F(StoreTest, ValuesTheStoreNeverWritesAreDamage) {
+    using softtoken::TokenData;
+    MakeToken(1, "Values", "0000000021");
+    const TokenData good = StoredToken(1);
+    const CK_ULONG most = softtoken::kMaxPinIterations;
+    const struct {
+        const char* what;
+        void (*change)(TokenData& data);
+        CK_RV rv;
+    } rows[] = {
+        {"user PIN of 0xFFFFFFFF iterations", [](TokenData& d) { d.userPin.iterations = 0xFFFFFFFF; },
+         CKR_TOKEN_NOT_RECOGNIZED},
+        {"SO PIN one iteration beyond the most", [](TokenData& d) { d.soPin.iterations = most + 1; },
+         CKR_TOKEN_NOT_RECOGNIZED},
+        {"user PIN of no iterations", [](TokenData& d) { d.userPin.iterations = 0; }, CKR_TOKEN_NOT_RECOGNIZED},
+        {"user PIN hash of 1 byte", [](TokenData& d) { d.userPin.hash.resize(1); }, CKR_TOKEN_NOT_RECOGNIZED},
+        {"SO PIN hash of 64 bytes", [](TokenData& d) { d.soPin.hash.resize(64, 0x11); }, CKR_TOKEN_NOT_RECOGNIZED},
+        {"at most 0 failed logins", [](TokenData& d) { d.policy.maxFailed = 0; }, CKR_TOKEN_NOT_RECOGNIZED},
+        {"at most 16 failed logins", [](TokenData& d) { d.policy.maxFailed = 16; }, CKR_TOKEN_NOT_RECOGNIZED},
+        {"the most iterations", [](TokenData& d) { d.userPin.iterations = most; }, CKR_OK},
+        {"at most 15 failed logins", [](TokenData& d) { d.policy.maxFailed = 15; }, CKR_OK},
+        {"at most 1 failed login", [](TokenData& d) { d.policy.maxFailed = 1; }, CKR_OK},
+        {"no user PIN", [](TokenData& d) { d.userPin = softtoken::PinRecord(); }, CKR_OK},
+    };
+    for (const auto& row : rows) {
+        TokenData changed = good;
+        row.change(changed);
+        WriteToken(1, changed);
+        CK_TOKEN_INFO info;
+        EXPECT_EQ(row.rv, p11->C_GetTokenInfo(1, &info)) << row.what;
+    }
+    EXPECT_EQ("Test Token", Unpadded(TokenInfo(0).label, 32)) << "the other slots are not touched";
+}
+
+// A PIN record asking for 0xFFFFFFFF iterations would hold C_Login, and the
+// module's lock with it, for hours. Written while a session is open, the
+// token is dropped with its sessions and the login is answered at once.
+TEST_F(StoreTest, ALoginNeverRunsADamagedPinRecord) {
+    const CK_SESSION_HANDLE session = Open();
+    softtoken::TokenData data = StoredToken(0);
+    data.userPin.iterations = 0xFFFFFFFF;
+    WriteToken(0, data);
+
+    const Clock::time_point start = Clock::now();
+    const CK_RV rv = Login(session, CKU_USER, kUserPin);
+    const double elapsed = MillisecondsBetween(start, Clock::now());
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, rv);
+    EXPECT_LT(elapsed, 5000.0) << "C_Login took " << elapsed << " ms";
+    CK_TOKEN_INFO info;
+    EXPECT_EQ(CKR_TOKEN_NOT_RECOGNIZED, p11->C_GetTokenInfo(0, &info));
+    CK_SESSION_HANDLE another = 0;
+    EXPECT_EQ(CKR_TOKEN_NOT_RECOGNIZED, p11->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &another));
 }
 
 TEST_F(StoreTest, SlotListsFollowTheRules) {
