@@ -1,12 +1,19 @@
 #include "admin/AdminDialog.h"
 
-#include "app/AppState.h"
-#include "app/SecretEdits.h"
+#include "admin/SecretEdits.h"
 
-INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog, UINT message,
-                                WPARAM wParam) {
+namespace {
+
+// What DialogCommand answers before WM_INITDIALOG: no token, no display.
+const AdminCommand kNoCommand;
+
+}  // namespace
+
+INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog, UINT message, WPARAM wParam,
+                                LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         GuardSecretEdits(dialog);
         return handlers.onInitDialog(dialog);
     case WM_COMMAND:
@@ -27,16 +34,16 @@ INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog
     }
 }
 
-void OpenAdminDialog(HWND mainWindow, int templateId, DLGPROC procedure) {
-    if (AdminCommandBlocked())
-        return;
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), mainWindow, procedure, 0);
+void OpenAdminDialog(const AdminCommand& command, int templateId, DLGPROC procedure) {
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), command.owner, procedure,
+                    reinterpret_cast<LPARAM>(&command));
+}
+
+const AdminCommand& DialogCommand(HWND dialog) {
+    const auto* command = reinterpret_cast<const AdminCommand*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    return command ? *command : kNoCommand;
 }
 
 void EndDialogQuietly(HWND dialog) {
     EndDialog(dialog, 0);
-}
-
-bool AdminCommandBlocked() {
-    return AppState.Busy;
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "admin/AdminCommands.h"
+
 struct AdminDialogHandlers {
     // WM_INITDIALOG; the result is the message's (FALSE: the focus was set).
     BOOL (*onInitDialog)(HWND dialog);
@@ -12,17 +14,18 @@ struct AdminDialogHandlers {
     void (*onClose)(HWND dialog);
 };
 
-INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog, UINT message,
-                                WPARAM wParam);
-
-// While a worker thread uses the sessions (Busy), no command logs in or out
-// or changes PINs: the policy command has no button that could be disabled.
-bool AdminCommandBlocked();
+// Routes `message` to the handlers. The dialog's command (the lParam of
+// WM_INITDIALOG) is kept with the dialog for DialogCommand.
+INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog, UINT message, WPARAM wParam,
+                                LPARAM lParam);
 
 // Opens dialog resource `templateId` of the program modally, owned by the
-// main window, unless AdminCommandBlocked. Dialog results are not looked
-// at: each dialog reports for itself.
-void OpenAdminDialog(HWND mainWindow, int templateId, DLGPROC procedure);
+// main window, for `command`. Dialog results are not looked at: each dialog
+// reports for itself.
+void OpenAdminDialog(const AdminCommand& command, int templateId, DLGPROC procedure);
+
+// The command the open dialog `dialog` runs for.
+const AdminCommand& DialogCommand(HWND dialog);
 
 // The close request of the dialogs that make no Cryptoki call when closing.
 void EndDialogQuietly(HWND dialog);

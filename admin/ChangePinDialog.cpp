@@ -2,12 +2,13 @@
 // session, the user's or, in an SO session, the SO's. No login of its own.
 #include <windows.h>
 
-#include "app/Commands.h"
+#include "admin/AdminCommands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
 #include "admin/SoLogin.h"
-#include "app/AppState.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 #include "res/resource.h"
 
 namespace {
@@ -64,7 +65,7 @@ const PlainRefusal kOtherRefusal = {
     false};
 
 BOOL OnInitDialog(HWND dialog) {
-    return OpenOnSelectedToken(dialog, IDC_CHANGE_OLD_PIN);
+    return OpenOnBoundToken(dialog, IDC_CHANGE_OLD_PIN);
 }
 
 // Mismatch first, then the old PIN's length; false after a report.
@@ -99,10 +100,10 @@ void OnOk(HWND dialog) {
     confirmation.ReadEdit(dialog, IDC_CHANGE_CONFIRM_PIN);
     if (!PassesNewPinChecks(dialog, newPin, confirmation, oldPin, kOldPinTooShortText))
         return;
-    const CK_SESSION_HANDLE session = DialogSession();
+    const CK_SESSION_HANDLE session = DialogSession(dialog);
     CK_STATE state = CKS_RW_PUBLIC_SESSION;
     ReadSessionState(session, &state);  // only chooses the wording
-    const CK_RV rv = AppState.FunctionList->C_SetPIN(session, oldPin.CkBytes(), oldPin.Length(),
+    const CK_RV rv = Cryptoki.FunctionList->C_SetPIN(session, oldPin.CkBytes(), oldPin.Length(),
                                                      newPin.CkBytes(), newPin.Length());
     oldPin.Wipe();
     newPin.Wipe();
@@ -112,12 +113,12 @@ void OnOk(HWND dialog) {
 
 const AdminDialogHandlers kChangePinHandlers = {OnInitDialog, OnOk, EndDialogQuietly};
 
-INT_PTR CALLBACK ChangePinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    return RouteAdminDialogMessage(kChangePinHandlers, dialog, message, wParam);
+INT_PTR CALLBACK ChangePinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return RouteAdminDialogMessage(kChangePinHandlers, dialog, message, wParam, lParam);
 }
 
 }  // namespace
 
-void OnChangePinCommand(HWND mainWindow) {
-    OpenAdminDialog(mainWindow, IDD_CHANGE_PIN, ChangePinDialogProc);
+void OnChangePinCommand(const AdminCommand& command) {
+    OpenAdminDialog(command, IDD_CHANGE_PIN, ChangePinDialogProc);
 }

@@ -2,43 +2,34 @@
 // with C_SetPIN.
 #include <windows.h>
 
-#include "app/Commands.h"
+#include "admin/AdminCommands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
 #include "admin/SoLogin.h"
-#include "app/AppState.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 #include "res/resource.h"
 
 namespace {
 
 const wchar_t kOldPinTooShortText[] = L"The entered old pincode is too short.\r\n";
 
-const char kWrongOldSoPinA[] = "The old SO pincode is wrong.\r\n";
 const wchar_t kWrongOldSoPinW[] = L"The old SO pincode is wrong.\r\n";
 const wchar_t kSoPinLockedW[] = L"The SO pincode is locked.\r\n";
 
 BOOL OnInitDialog(HWND dialog) {
-    return OpenOnSelectedToken(dialog, IDC_SOPIN_OLD);
+    return OpenOnBoundToken(dialog, IDC_SOPIN_OLD);
 }
 
-struct SoLoginFailure {
-    const char* caption;
-    const char* context;
-    bool endDialog;  // a wrong PIN keeps the dialog, with the focus on the old-PIN edit
-};
-
-const SoLoginFailure kWrongSoPin = {"Wrong SO pincode", kWrongOldSoPinA, false};
-const SoLoginFailure kLockedSoPin = {"Locked SO pincode", "The SO pincode is locked.\r\n", true};
-const SoLoginFailure kOtherSoFailure = {"SO login failure", "An error occured during SO login.\r\n", true};
+// A wrong PIN keeps the dialog, with the focus on the old-PIN edit.
+const SoLoginFailure kWrongSoPin = {L"Wrong SO pincode", kWrongOldSoPinW, true, false};
+const SoLoginFailure kLockedSoPin = {L"Locked SO pincode", kSoPinLockedW, false, true};
+const SoLoginFailure kOtherSoFailure = {L"SO login failure", L"An error occured during SO login.\r\n", false, true};
 
 void OnSoLoginRefused(HWND dialog, CK_RV rv) {
-    const SoLoginFailure& failure = ChooseBySoPinRefusal(rv, kWrongSoPin, kLockedSoPin, kOtherSoFailure);
-    if (!failure.endDialog)
-        SetFocus(GetDlgItem(dialog, IDC_SOPIN_OLD));
-    ShowCkErrorA(rv, failure.caption, failure.context, MB_ICONERROR);
-    if (failure.endDialog)
-        EndDialog(dialog, 0);
+    ActOnSoLoginRefusal(dialog, rv, kWrongSoPin, kLockedSoPin, kOtherSoFailure, IDC_SOPIN_OLD,
+                        SoLoginBox::WithReturnCode);
 }
 
 // A wrong old PIN or an out-of-range new one keeps the SO logged in and the
@@ -72,7 +63,7 @@ void ActOnSetPin(HWND dialog, CK_RV rv) {
     }
     if (staysLoggedIn)
         return;
-    AppState.FunctionList->C_Logout(DialogSession());
+    Cryptoki.FunctionList->C_Logout(DialogSession(dialog));
     EndDialog(dialog, 0);
 }
 
@@ -84,14 +75,14 @@ void OnOk(HWND dialog) {
     if (!PassesNewPinChecks(dialog, newPin, confirmation, oldPin, kOldPinTooShortText))
         return;
     confirmation.Wipe();
-    const CK_RV loginRv = RunSoLoginStep(dialog, IDC_SOPIN_OLD, AppState.DialogSlot, kChangeSoPinSoLogin);
+    const CK_RV loginRv = RunSoLoginStep(dialog, IDC_SOPIN_OLD, kChangeSoPinSoLogin);
     if (loginRv != CKR_OK) {
         OnSoLoginRefused(dialog, loginRv);
         return;
     }
     // Also after a login skipped because the SO was logged in already: the
     // old-PIN field must still hold the current SO PIN.
-    const CK_RV rv = AppState.FunctionList->C_SetPIN(DialogSession(), oldPin.CkBytes(), oldPin.Length(),
+    const CK_RV rv = Cryptoki.FunctionList->C_SetPIN(DialogSession(dialog), oldPin.CkBytes(), oldPin.Length(),
                                                      newPin.CkBytes(), newPin.Length());
     oldPin.Wipe();
     newPin.Wipe();
@@ -99,18 +90,18 @@ void OnOk(HWND dialog) {
 }
 
 void OnClose(HWND dialog) {
-    LogoutSoIfLoggedIn(DialogSession());
+    LogoutSoIfLoggedIn(DialogSession(dialog));
     EndDialog(dialog, 0);
 }
 
 const AdminDialogHandlers kChangeSoPinHandlers = {OnInitDialog, OnOk, OnClose};
 
-INT_PTR CALLBACK ChangeSoPinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    return RouteAdminDialogMessage(kChangeSoPinHandlers, dialog, message, wParam);
+INT_PTR CALLBACK ChangeSoPinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return RouteAdminDialogMessage(kChangeSoPinHandlers, dialog, message, wParam, lParam);
 }
 
 }  // namespace
 
-void OnChangeSoPinCommand(HWND mainWindow) {
-    OpenAdminDialog(mainWindow, IDD_CHANGE_SO_PIN, ChangeSoPinDialogProc);
+void OnChangeSoPinCommand(const AdminCommand& command) {
+    OpenAdminDialog(command, IDD_CHANGE_SO_PIN, ChangeSoPinDialogProc);
 }

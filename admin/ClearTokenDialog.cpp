@@ -2,17 +2,17 @@
 // label, which removes every object and the user PIN, and gives the slot a
 // fresh application session.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <cstring>
 
-#include "app/Commands.h"
+#include "admin/AdminCommands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
 #include "admin/SoLogin.h"
-#include "app/AppState.h"
-#include "app/TokenPanel.h"
+#include "admin/TokenDisplay.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 #include "res/resource.h"
 
 namespace {
@@ -41,7 +41,7 @@ void FillLabelField(const PinText& label, CK_UTF8CHAR (&field)[kLabelFieldSize])
 
 BOOL OnInitDialog(HWND dialog) {
     if (MessageBoxW(dialog, kClearWarningText, L"Warning", MB_ICONWARNING | MB_YESNO) == IDNO ||
-        !BindDialogToSelectedToken()) {
+        DialogSlot(dialog) < 0) {
         EndDialog(dialog, 0);
         return FALSE;
     }
@@ -51,32 +51,30 @@ BOOL OnInitDialog(HWND dialog) {
 }
 
 // The old session went with C_CloseAllSessions; the slot gets a new public
-// one whatever C_InitToken answered. A slot whose session cannot be opened
-// keeps no handle: a stale one could later name another token's session.
-void ReplaceSlotSession(int slot) {
-    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-    if (AppState.FunctionList->C_OpenSession(static_cast<CK_SLOT_ID>(slot), CKF_SERIAL_SESSION | CKF_RW_SESSION,
-                                             nullptr, nullptr, &session) != CKR_OK)
-        session = CK_INVALID_HANDLE;
-    AppState.SessionTable[slot] = session;
+// one whatever C_InitToken answered, and the main window shows its state.
+void ReplaceSlotSession(HWND dialog) {
+    const int slot = DialogSlot(dialog);
+    SessionTable.Open(static_cast<CK_SLOT_ID>(slot));
     CK_STATE state = CKS_RW_PUBLIC_SESSION;
-    if (!ReadSessionState(session, &state))
+    if (!ReadSessionState(SessionTable[slot], &state))
         return;
-    SetTokenRowStatus(state, slot);
-    UpdateButtonsForState(state);
+    TokenDisplay& display = *DialogCommand(dialog).display;
+    display.SetTokenRowStatus(state, slot);
+    display.UpdateButtonsForState(slot, state);
 }
 
-void ShowClearedToken(int slot, CK_UTF8CHAR (&labelField)[kLabelFieldSize]) {
-    SetTokenRowName(labelField, slot, false);
-    SendMessageW(AppState.TokenInfoView, LVM_DELETEALLITEMS, 0, 0);
+void ShowClearedToken(HWND dialog, CK_UTF8CHAR (&labelField)[kLabelFieldSize]) {
+    const int slot = DialogSlot(dialog);
+    TokenDisplay& display = *DialogCommand(dialog).display;
+    display.SetTokenRowName(labelField, slot);
     CK_TOKEN_INFO info = {};
-    if (AppState.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(slot), &info) == CKR_OK)
-        FillTokenInfoPanel(static_cast<CK_SLOT_ID>(slot), info);
+    const bool read = Cryptoki.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(slot), &info) == CKR_OK;
+    display.RefillTokenInfoPanel(static_cast<CK_SLOT_ID>(slot), read ? &info : nullptr);
 }
 
 void ActOnInitToken(HWND dialog, CK_RV rv, CK_UTF8CHAR (&labelField)[kLabelFieldSize]) {
     if (rv == CKR_OK) {
-        ShowClearedToken(AppState.DialogSlot, labelField);
+        ShowClearedToken(dialog, labelField);
         EndDialog(dialog, 0);
         MessageBoxW(dialog, L"Token initialized successfully.\r\n", L"", MB_ICONINFORMATION);
         return;
@@ -103,24 +101,23 @@ void OnOk(HWND dialog) {
     CK_UTF8CHAR labelField[kLabelFieldSize];
     FillLabelField(label, labelField);
     label.Wipe();
-    const int slot = AppState.DialogSlot;
-    AppState.FunctionList->C_CloseAllSessions(static_cast<CK_SLOT_ID>(slot));
-    const CK_RV rv = AppState.FunctionList->C_InitToken(static_cast<CK_SLOT_ID>(slot), soPin.CkBytes(),
-                                                        soPin.Length(), labelField);
+    const CK_SLOT_ID slot = static_cast<CK_SLOT_ID>(DialogSlot(dialog));
+    SessionTable.CloseAll(slot);
+    const CK_RV rv = Cryptoki.FunctionList->C_InitToken(slot, soPin.CkBytes(), soPin.Length(), labelField);
     soPin.Wipe();
-    ReplaceSlotSession(slot);
+    ReplaceSlotSession(dialog);
     ActOnInitToken(dialog, rv, labelField);
     SecureZeroMemory(labelField, sizeof labelField);
 }
 
 const AdminDialogHandlers kClearTokenHandlers = {OnInitDialog, OnOk, EndDialogQuietly};
 
-INT_PTR CALLBACK ClearTokenDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    return RouteAdminDialogMessage(kClearTokenHandlers, dialog, message, wParam);
+INT_PTR CALLBACK ClearTokenDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return RouteAdminDialogMessage(kClearTokenHandlers, dialog, message, wParam, lParam);
 }
 
 }  // namespace
 
-void OnClearTokenCommand(HWND mainWindow) {
-    OpenAdminDialog(mainWindow, IDD_CLEAR_TOKEN, ClearTokenDialogProc);
+void OnClearTokenCommand(const AdminCommand& command) {
+    OpenAdminDialog(command, IDD_CLEAR_TOKEN, ClearTokenDialogProc);
 }

@@ -5,12 +5,13 @@
 
 #include <cstring>
 
-#include "app/Commands.h"
+#include "admin/AdminCommands.h"
 #include "admin/AdminDialog.h"
 #include "admin/FixedPins.h"
 #include "admin/PinEntry.h"
-#include "app/AppState.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void ShowSuccess() {
 // that is there already.
 bool TokenNeedsDefaultPin(int slot) {
     CK_TOKEN_INFO info = {};
-    if (slot < 0 || AppState.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(slot), &info) != CKR_OK) {
+    if (slot < 0 || Cryptoki.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(slot), &info) != CKR_OK) {
         MessageBoxW(nullptr, L"General error occured.\r\n", L"Set default pincode error", MB_ICONERROR);
         return false;
     }
@@ -73,24 +74,22 @@ bool TokenNeedsDefaultPin(int slot) {
 
 }  // namespace
 
-void OnDefaultUserPinCommand(HWND) {
-    if (AdminCommandBlocked())
-        return;
-    const int slot = SelectedTokenSlot();
+void OnDefaultUserPinCommand(const AdminCommand& command) {
+    const int slot = command.slot;
     if (!TokenNeedsDefaultPin(slot))
         return;
-    const CK_SESSION_HANDLE session = AppState.SessionTable[slot];
+    const CK_SESSION_HANDLE session = SessionTable[slot];
     FixedPinCopy soPin(kFactorySoPin);
-    const CK_RV loginRv = AppState.FunctionList->C_Login(session, CKU_SO, soPin.Bytes(), soPin.Length());
+    const CK_RV loginRv = Cryptoki.FunctionList->C_Login(session, CKU_SO, soPin.Bytes(), soPin.Length());
     if (loginRv != CKR_OK) {
         // Nobody was logged in by this command: no logout.
         MessageBoxW(nullptr, SoLoginRefusalText(loginRv), kSetPinErrorCaption, MB_ICONERROR);
         return;
     }
     FixedPinCopy userPin(kDefaultUserPin);
-    if (AppState.FunctionList->C_InitPIN(session, userPin.Bytes(), userPin.Length()) == CKR_OK)
+    if (Cryptoki.FunctionList->C_InitPIN(session, userPin.Bytes(), userPin.Length()) == CKR_OK)
         ShowSuccess();
     else
         MessageBoxW(nullptr, kGeneralSetPinError, kSetPinErrorCaption, MB_ICONERROR);
-    AppState.FunctionList->C_Logout(session);
+    Cryptoki.FunctionList->C_Logout(session);
 }

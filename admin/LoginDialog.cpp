@@ -2,12 +2,12 @@
 // reads "Log out", logs the token out while opening and is never shown.
 #include <windows.h>
 
-#include "app/Commands.h"
+#include "admin/AdminCommands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
-#include "app/AppState.h"
-#include "app/TokenPanel.h"
+#include "admin/TokenDisplay.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
 #include "res/resource.h"
 
 namespace {
@@ -53,37 +53,35 @@ const LoginFailure& FailureFor(CK_RV rv) {
     return kOtherLoginFailure;
 }
 
-// The login state the module now reports, on the buttons and in the row.
-void ShowSessionState() {
-    CK_SESSION_INFO info = {};
-    if (AppState.FunctionList->C_GetSessionInfo(DialogSession(), &info) != CKR_OK)
-        return;
-    UpdateButtonsForState(info.state);
-    SetTokenRowStatus(info.state, AppState.DialogSlot);
+TokenDisplay& Display(HWND dialog) {
+    return *DialogCommand(dialog).display;
 }
 
-bool LoginButtonReadsLogOut() {
-    wchar_t caption[20] = {};
-    if (AppState.MainButtons[kLoginButton])
-        GetWindowTextW(AppState.MainButtons[kLoginButton], caption, 20);
-    return wcscmp(caption, kLogoutCaption) == 0;
+// The login state the module now reports, on the buttons and in the row.
+void ShowSessionState(HWND dialog) {
+    CK_SESSION_INFO info = {};
+    if (Cryptoki.FunctionList->C_GetSessionInfo(DialogSession(dialog), &info) != CKR_OK)
+        return;
+    Display(dialog).UpdateButtonsForState(DialogSlot(dialog), info.state);
+    Display(dialog).SetTokenRowStatus(info.state, DialogSlot(dialog));
+}
+
+// The caption is read as the button holds it, at most 19 characters.
+bool LoginButtonReadsLogOut(HWND dialog) {
+    return Display(dialog).LoginCaption().substr(0, 19) == kLogoutCaption;
 }
 
 void LogOut(HWND dialog) {
-    AppState.FunctionList->C_Logout(DialogSession());  // the caption goes back regardless
-    SetLoginCaption(kLoginCaption);
-    ShowSessionState();
+    Cryptoki.FunctionList->C_Logout(DialogSession(dialog));  // the caption goes back regardless
+    Display(dialog).SetLoginCaption(DialogSlot(dialog), kLoginCaption);
+    ShowSessionState(dialog);
     EndDialog(dialog, 0);
 }
 
 BOOL OnInitDialog(HWND dialog) {
-    const bool logOut = LoginButtonReadsLogOut();
-    SetFocus(GetDlgItem(dialog, IDC_LOGIN_PIN));
-    if (!BindDialogToSelectedToken()) {
-        EndDialog(dialog, 0);
-        return FALSE;
-    }
-    if (logOut)
+    const bool logOut = LoginButtonReadsLogOut(dialog);
+    OpenOnBoundToken(dialog, IDC_LOGIN_PIN);
+    if (DialogSlot(dialog) >= 0 && logOut)
         LogOut(dialog);
     return FALSE;
 }
@@ -92,7 +90,7 @@ BOOL OnInitDialog(HWND dialog) {
 // chooses not to go on.
 bool ConfirmFinalTry(HWND dialog) {
     CK_TOKEN_INFO info = {};
-    if (AppState.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(AppState.DialogSlot), &info) != CKR_OK)
+    if (Cryptoki.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(DialogSlot(dialog)), &info) != CKR_OK)
         return true;  // no flags known: no warning
     if (!(info.flags & CKF_USER_PIN_FINAL_TRY))
         return true;
@@ -132,25 +130,25 @@ void OnOk(HWND dialog) {
         FocusPin(dialog);
         return;
     }
-    const CK_RV rv = AppState.FunctionList->C_Login(DialogSession(), CKU_USER, pin.CkBytes(), pin.Length());
+    const CK_RV rv = Cryptoki.FunctionList->C_Login(DialogSession(dialog), CKU_USER, pin.CkBytes(), pin.Length());
     pin.Wipe();
     if (rv != CKR_OK) {
         OnLoginRefused(dialog, rv);
         return;
     }
-    SetLoginCaption(kLogoutCaption);
-    ShowSessionState();
+    Display(dialog).SetLoginCaption(DialogSlot(dialog), kLogoutCaption);
+    ShowSessionState(dialog);
     EndDialog(dialog, 0);
 }
 
 const AdminDialogHandlers kLoginHandlers = {OnInitDialog, OnOk, EndDialogQuietly};
 
-INT_PTR CALLBACK LoginDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    return RouteAdminDialogMessage(kLoginHandlers, dialog, message, wParam);
+INT_PTR CALLBACK LoginDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return RouteAdminDialogMessage(kLoginHandlers, dialog, message, wParam, lParam);
 }
 
 }  // namespace
 
-void OnLoginCommand(HWND mainWindow) {
-    OpenAdminDialog(mainWindow, IDD_LOGIN, LoginDialogProc);
+void OnLoginCommand(const AdminCommand& command) {
+    OpenAdminDialog(command, IDD_LOGIN, LoginDialogProc);
 }

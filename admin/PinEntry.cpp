@@ -1,13 +1,11 @@
 #include "admin/PinEntry.h"
 
-#include <commctrl.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
-#include "app/AppState.h"
-#include "app/TokenPanel.h"
+#include "admin/AdminDialog.h"
+#include "cryptoki/SessionTable.h"
 
 PinText::~PinText() {
     Wipe();
@@ -59,35 +57,17 @@ bool PassesNewPinChecks(HWND dialog, const PinText& newPin, const PinText& confi
     return true;
 }
 
-int SelectedTokenSlot() {
-    if (!AppState.TokenListView)
-        return -1;
-    const int row = static_cast<int>(SendMessageW(AppState.TokenListView, LVM_GETNEXTITEM,
-                                                  static_cast<WPARAM>(-1), LVNI_SELECTED));
-    return row >= 0 && row < kMaxSlots ? row : -1;
+int DialogSlot(HWND dialog) {
+    return DialogCommand(dialog).slot;
 }
 
-bool BindDialogToSelectedToken() {
-    const int slot = SelectedTokenSlot();
-    if (slot < 0)
-        return false;
-    AppState.DialogSlot = slot;
-    return true;
-}
-
-BOOL OpenOnSelectedToken(HWND dialog, int firstEditId) {
+BOOL OpenOnBoundToken(HWND dialog, int firstEditId) {
     SetFocus(GetDlgItem(dialog, firstEditId));
-    if (!BindDialogToSelectedToken())
+    if (DialogSlot(dialog) < 0)
         EndDialog(dialog, 0);
     return FALSE;
 }
 
-CK_SESSION_HANDLE DialogSession() {
-    const int slot = AppState.DialogSlot;
-    return slot >= 0 && slot < kMaxSlots ? AppState.SessionTable[slot] : CK_INVALID_HANDLE;
-}
-
-void SetLoginCaption(const wchar_t* caption) {
-    if (AppState.MainButtons[kLoginButton])
-        SetWindowTextW(AppState.MainButtons[kLoginButton], caption);
+CK_SESSION_HANDLE DialogSession(HWND dialog) {
+    return SessionTable[DialogSlot(dialog)];
 }

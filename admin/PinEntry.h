@@ -61,23 +61,15 @@ private:
 bool PassesNewPinChecks(HWND dialog, const PinText& newPin, const PinText& confirmation,
                         const PinText& lengthChecked, const wchar_t* tooShortText);
 
-// The token list's selected row, which is also the token's slot ID; -1
-// when no row is selected or the row has no entry in the session table.
-int SelectedTokenSlot();
+// The token the open dialog `dialog` works on: the one selected when its
+// command began (-1 for none), whatever the selection does meanwhile.
+int DialogSlot(HWND dialog);
 
-// Binds a dialog that is opening to the selected token: stores the slot in
-// AppState.DialogSlot and returns true, or returns false when no token row
-// is selected (the dialog then ends at once).
-bool BindDialogToSelectedToken();
+// The opening of most PIN dialogs: focuses edit `firstEditId` and ends the
+// dialog at once when its command bound no token. The result is
+// WM_INITDIALOG's: FALSE, the focus is set.
+BOOL OpenOnBoundToken(HWND dialog, int firstEditId);
 
-// The opening of most PIN dialogs: focuses edit `firstEditId` and binds the
-// dialog to the selected token, ending it when none is selected. The result
-// is WM_INITDIALOG's: FALSE, the focus is set.
-BOOL OpenOnSelectedToken(HWND dialog, int firstEditId);
-
-// The session of the slot the open dialog works on, read anew at each use:
-// the slot monitor and Clear token replace entries of the session table.
-CK_SESSION_HANDLE DialogSession();
-
-// The Login / Log out button's caption.
-void SetLoginCaption(const wchar_t* caption);
+// The session of the dialog's token, read anew at each use: the slot
+// monitor and Clear token replace entries of the session table.
+CK_SESSION_HANDLE DialogSession(HWND dialog);

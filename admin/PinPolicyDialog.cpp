@@ -4,11 +4,12 @@
 
 #include <cwchar>
 
-#include "app/Commands.h"
+#include "admin/AdminCommands.h"
 #include "admin/AdminDialog.h"
 #include "admin/PinEntry.h"
 #include "admin/SoLogin.h"
-#include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 #include "res/resource.h"
 
 namespace {
@@ -28,29 +29,23 @@ struct PinPolicy {
     CK_ULONG maxLength = 0;
 };
 
-struct SoLoginFailure {
-    const wchar_t* text;
-    const wchar_t* caption;
-    bool endDialog;
-};
-
-const SoLoginFailure kWrongSoPin = {L"The SO pincode is wrong.\r\n", L"Wrong SO pincode", false};
-const SoLoginFailure kLockedSoPin = {L"The SO pincode is locked.\r\n", L"Locked SO pincode", true};
-const SoLoginFailure kOtherSoFailure = {L"An error occured during SO login.\r\n", L"SO login failure", true};
+const SoLoginFailure kWrongSoPin = {L"Wrong SO pincode", L"The SO pincode is wrong.\r\n", true, false};
+const SoLoginFailure kLockedSoPin = {L"Locked SO pincode", L"The SO pincode is locked.\r\n", false, true};
+const SoLoginFailure kOtherSoFailure = {L"SO login failure", L"An error occured during SO login.\r\n", false, true};
 
 // A module without the vendor entries cannot answer.
 CK_RV GetUserPinPolicy(CK_SLOT_ID slot, PinPolicy* policy) {
-    if (!AppState.FunctionList->C_GetUserPinPolicy)
+    if (!Cryptoki.FunctionList->C_GetUserPinPolicy)
         return CKR_FUNCTION_NOT_SUPPORTED;
-    return AppState.FunctionList->C_GetUserPinPolicy(slot, kUserPinPolicy, &policy->level,
+    return Cryptoki.FunctionList->C_GetUserPinPolicy(slot, kUserPinPolicy, &policy->level,
                                                      &policy->maxFailedLogins, &policy->minLength,
                                                      &policy->maxLength);
 }
 
 CK_RV SetUserPinPolicy(CK_SLOT_ID slot, CK_SESSION_HANDLE session, const PinPolicy& policy) {
-    if (!AppState.FunctionList->C_SetUserPinPolicy)
+    if (!Cryptoki.FunctionList->C_SetUserPinPolicy)
         return CKR_FUNCTION_NOT_SUPPORTED;
-    return AppState.FunctionList->C_SetUserPinPolicy(slot, session, policy.level, policy.maxFailedLogins,
+    return Cryptoki.FunctionList->C_SetUserPinPolicy(slot, session, policy.level, policy.maxFailedLogins,
                                                      policy.minLength, policy.maxLength);
 }
 
@@ -63,7 +58,7 @@ void ShowPolicy(HWND dialog, const PinPolicy& policy) {
 }
 
 BOOL OnInitDialog(HWND dialog) {
-    const int slot = SelectedTokenSlot();
+    const int slot = DialogSlot(dialog);
     PinPolicy policy;
     if (slot < 0) {
         EndDialog(dialog, 0);
@@ -108,19 +103,15 @@ PinPolicy ReadPolicy(HWND dialog) {
 }
 
 void OnSoLoginRefused(HWND dialog, CK_RV rv) {
-    const SoLoginFailure& failure = ChooseBySoPinRefusal(rv, kWrongSoPin, kLockedSoPin, kOtherSoFailure);
-    if (!failure.endDialog)
-        SetFocus(GetDlgItem(dialog, IDC_POLICY_SO_PIN));
-    MessageBoxW(dialog, failure.text, failure.caption, MB_ICONERROR);
-    if (failure.endDialog)
-        EndDialog(dialog, 0);
+    ActOnSoLoginRefusal(dialog, rv, kWrongSoPin, kLockedSoPin, kOtherSoFailure, IDC_POLICY_SO_PIN,
+                        SoLoginBox::Plain);
 }
 
 // Out-of-range values keep the SO logged in for another try; any other
 // answer logs the SO out and closes the dialog.
 void ActOnSetPolicy(HWND dialog, CK_SESSION_HANDLE session, CK_RV rv) {
     if (rv == CKR_OK) {
-        AppState.FunctionList->C_Logout(session);
+        Cryptoki.FunctionList->C_Logout(session);
         EndDialog(dialog, 0);
         MessageBoxW(dialog, L"User pincode policy stored successfully.\r\n", L"Successful pincode policy operation",
                     MB_ICONINFORMATION);
@@ -132,43 +123,37 @@ void ActOnSetPolicy(HWND dialog, CK_SESSION_HANDLE session, CK_RV rv) {
         SetFocus(GetDlgItem(dialog, IDC_POLICY_MIN_LENGTH));
     } else {
         MessageBoxW(dialog, L"An error occured in setting pincode policy.\r", kCantSetCaption, MB_ICONERROR);
-        AppState.FunctionList->C_Logout(session);
+        Cryptoki.FunctionList->C_Logout(session);
         EndDialog(dialog, 0);
     }
 }
 
-// The slot is the selected row again, not one kept from the opening.
+// The token is the one of the opening, whatever is selected now.
 void OnOk(HWND dialog) {
-    const int slot = SelectedTokenSlot();
-    if (slot < 0) {
-        EndDialog(dialog, 0);  // the token went while the dialog was open
-        return;
-    }
-    const CK_RV loginRv = RunSoLoginStep(dialog, IDC_POLICY_SO_PIN, slot, kPinPolicySoLogin);
+    const int slot = DialogSlot(dialog);
+    const CK_RV loginRv = RunSoLoginStep(dialog, IDC_POLICY_SO_PIN, kPinPolicySoLogin);
     if (loginRv != CKR_OK) {
         OnSoLoginRefused(dialog, loginRv);
         return;
     }
-    const CK_SESSION_HANDLE session = AppState.SessionTable[slot];
+    const CK_SESSION_HANDLE session = DialogSession(dialog);
     const CK_RV rv = SetUserPinPolicy(static_cast<CK_SLOT_ID>(slot), session, ReadPolicy(dialog));
     ActOnSetPolicy(dialog, session, rv);
 }
 
 void OnClose(HWND dialog) {
-    const int slot = SelectedTokenSlot();
-    if (slot >= 0)
-        LogoutSoIfLoggedIn(AppState.SessionTable[slot]);
+    LogoutSoIfLoggedIn(DialogSession(dialog));
     EndDialog(dialog, 0);
 }
 
 const AdminDialogHandlers kPinPolicyHandlers = {OnInitDialog, OnOk, OnClose};
 
-INT_PTR CALLBACK PinPolicyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    return RouteAdminDialogMessage(kPinPolicyHandlers, dialog, message, wParam);
+INT_PTR CALLBACK PinPolicyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return RouteAdminDialogMessage(kPinPolicyHandlers, dialog, message, wParam, lParam);
 }
 
 }  // namespace
 
-void OnPinPolicyCommand(HWND mainWindow) {
-    OpenAdminDialog(mainWindow, IDD_PIN_POLICY, PinPolicyDialogProc);
+void OnPinPolicyCommand(const AdminCommand& command) {
+    OpenAdminDialog(command, IDD_PIN_POLICY, PinPolicyDialogProc);
 }

@@ -22,11 +22,32 @@ constexpr SoLoginVariant kUnblockSoLogin = {false, false};
 constexpr SoLoginVariant kChangeSoPinSoLogin = {true, false};
 constexpr SoLoginVariant kPinPolicySoLogin = {false, true};
 
-// Logs a logged-in user out, shows the public state on the main window and
-// logs the SO in with the PIN of edit `soPinEditId` of `dialog`, unless the
-// SO is logged in on the session already (the PIN edit is then not read).
-// CKR_OK when the SO is logged in afterwards, otherwise C_Login's answer.
-CK_RV RunSoLoginStep(HWND dialog, int soPinEditId, int slot, const SoLoginVariant& variant);
+// Logs a logged-in user out of the dialog's token, shows the public state on
+// the main window and logs the SO in with the PIN of edit `soPinEditId` of
+// `dialog`, unless the SO is logged in on the session already (the PIN edit
+// is then not read). CKR_OK when the SO is logged in afterwards, otherwise
+// C_Login's answer.
+CK_RV RunSoLoginStep(HWND dialog, int soPinEditId, const SoLoginVariant& variant);
+
+// What a dialog does when the SO login is refused: its box, and whether it
+// puts the focus back on the SO PIN or ends.
+struct SoLoginFailure {
+    const wchar_t* caption;
+    const wchar_t* text;
+    bool focusSoPin;
+    bool endDialog;
+};
+
+// How a dialog shows the SO login's refusal: the Cryptoki error report with
+// the return code's name (no owner window), or a plain box owned by the
+// dialog.
+enum class SoLoginBox { WithReturnCode, Plain };
+
+// The dialog's answer to `rv`, chosen by ChooseBySoPinRefusal: the focus
+// on edit `soPinEditId` when the answer keeps it there, the box, and the
+// dialog's end when the answer ends it.
+void ActOnSoLoginRefusal(HWND dialog, CK_RV rv, const SoLoginFailure& wrong, const SoLoginFailure& locked,
+                         const SoLoginFailure& other, int soPinEditId, SoLoginBox box);
 
 // The three kinds of SO PIN refusal that the dialogs tell apart: a wrong PIN
 // (CKR_PIN_INCORRECT, or CKR_PIN_LEN_RANGE for a PIN the token cannot even

@@ -1,54 +1,65 @@
 #include "app/Commands.h"
 
+#include "admin/AdminCommands.h"
+#include "app/AppState.h"
 #include "app/ControlIds.h"
+#include "app/MainWindowHost.h"
+#include "csr/CsrDialog.h"
+#include "import/ImportCommand.h"
 #include "objects/CertificateExport.h"
+#include "objects/CertificateView.h"
 #include "objects/ObjectDeletion.h"
 #include "objects/ObjectListing.h"
 
 namespace {
 
+void DisplayObjects() {
+    DisplayObjectsCommand(BindObjectCommand(), &AppState.PublicOnlyWarningArmed);
+}
+
+// Each command takes its binding as it begins.
 struct CommandEntry {
     int Id;
-    void (*Handler)(HWND mainWindow);
+    void (*Run)();
 };
 
 // The same commands in and outside administrator mode: only the
 // administrator buttons depend on the mode.
 const CommandEntry kCommandTable[] = {
-    {kLoginCommand, OnLoginCommand},
-    {kDefaultUserPinCommand, OnDefaultUserPinCommand},
-    {kChangePinCommand, OnChangePinCommand},
-    {kDisplayObjectsCommand, OnDisplayObjectsCommand},
-    {kDeleteObjectsCommand, OnDeleteObjectsCommand},
-    {kImportCommand, OnImportCommand},
-    {kExportCertificateCommand, OnExportCertificateCommand},
-    {kGenerateCsrCommand, OnGenerateCsrCommand},
-    {kClearTokenCommand, OnClearTokenCommand},
-    {kUnblockPinCommand, OnUnblockPinCommand},
-    {kChangeSoPinCommand, OnChangeSoPinCommand},
-    {kPinPolicyCommand, OnPinPolicyCommand},
+    {kLoginCommand, [] { OnLoginCommand(BindAdminCommand()); }},
+    {kDefaultUserPinCommand, [] { OnDefaultUserPinCommand(BindAdminCommand()); }},
+    {kChangePinCommand, [] { OnChangePinCommand(BindAdminCommand()); }},
+    {kDisplayObjectsCommand, DisplayObjects},
+    {kDeleteObjectsCommand, [] { DeleteObjectsCommand(BindObjectCommand()); }},
+    {kImportCommand, [] { OnImportCommand(BindObjectCommand()); }},
+    {kExportCertificateCommand, [] { ExportCertificateCommand(BindObjectCommand()); }},
+    {kGenerateCsrCommand, [] { OnGenerateCsrCommand(BindCsrCommand()); }},
+    {kClearTokenCommand, [] { OnClearTokenCommand(BindAdminCommand()); }},
+    {kUnblockPinCommand, [] { OnUnblockPinCommand(BindAdminCommand()); }},
+    {kChangeSoPinCommand, [] { OnChangeSoPinCommand(BindAdminCommand()); }},
+    {kPinPolicyCommand, [] { OnPinPolicyCommand(BindAdminCommand()); }},
 };
+
+// The one check: while a worker runs it holds a session, so no command
+// starts; once the window closes, none either.
+bool CommandsRefused() {
+    return AppState.Busy || AppState.ShuttingDown;
+}
 
 }  // namespace
 
-bool DispatchCommand(HWND mainWindow, int id) {
+void DispatchCommand(int id) {
+    if (CommandsRefused())
+        return;
     for (const CommandEntry& entry : kCommandTable) {
         if (entry.Id == id) {
-            entry.Handler(mainWindow);
-            return true;
+            entry.Run();
+            return;
         }
     }
-    return false;
 }
 
-void OnExportCertificateCommand(HWND) {
-    ExportCertificateCommand();
-}
-
-void OnDisplayObjectsCommand(HWND) {
-    DisplayObjectsCommand();
-}
-
-void OnDeleteObjectsCommand(HWND) {
-    DeleteObjectsCommand();
+void DispatchShowCertificate() {
+    if (!CommandsRefused())
+        ShowSelectedCertificate(BindObjectCommand());
 }

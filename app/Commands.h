@@ -1,22 +1,14 @@
-// The main window's commands, one handler each, dispatched by the command
-// table (CommandTable.cpp). Every handler runs on the window thread; the
-// dialogs it opens are owned by `mainWindow`.
+// The main window's command dispatch. Every command runs on the window
+// thread, bound when it begins to the token selected then; none runs while
+// a worker runs, whether a button, a menu, a key or a double-click asked.
 #pragma once
 
 #include <windows.h>
 
-void OnLoginCommand(HWND mainWindow);               // 101: login, or logout when the button reads "Log out"
-void OnDefaultUserPinCommand(HWND mainWindow);      // 102: "Set default user pincode"
-void OnChangePinCommand(HWND mainWindow);           // 103: "Change pincode"
-void OnDisplayObjectsCommand(HWND mainWindow);      // 104: "Display objects"
-void OnDeleteObjectsCommand(HWND mainWindow);       // 105: "Delete"
-void OnImportCommand(HWND mainWindow);              // 106: "Import Cert/PFX"
-void OnExportCertificateCommand(HWND mainWindow);   // 107: "Export certificate"
-void OnGenerateCsrCommand(HWND mainWindow);         // 108: "Generate CSR"
-void OnClearTokenCommand(HWND mainWindow);          // 201: "Clear token"
-void OnUnblockPinCommand(HWND mainWindow);          // 202: "Unblock user pincode"
-void OnChangeSoPinCommand(HWND mainWindow);         // 203: "Change SO pincode"
-void OnPinPolicyCommand(HWND mainWindow);           // 204: "Set user pincode policy"
+// Runs command `id` (WM_COMMAND of a button or menu entry); an ID that is
+// no command does nothing.
+void DispatchCommand(int id);
 
-// Runs the handler of command `id`; false when no command has that ID.
-bool DispatchCommand(HWND mainWindow, int id);
+// A double-click on the object list, or Enter on it: shows the selected
+// certificate row: an object command without a button.
+void DispatchShowCertificate();

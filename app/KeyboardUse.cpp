@@ -6,7 +6,6 @@
 #include "app/Commands.h"
 #include "app/ControlIds.h"
 #include "app/TokenPanel.h"
-#include "objects/CertificateView.h"
 
 namespace {
 
@@ -36,18 +35,18 @@ bool HandleMainWindowKey(MSG* message) {
 void OnMainWindowEnter(HWND mainWindow) {
     HWND focus = GetFocus();
     if (focus == AppState.ObjectListView)
-        ShowSelectedCertificate();
+        DispatchShowCertificate();
     else if (IsCommandButton(mainWindow, focus))
-        DispatchCommand(mainWindow, GetDlgCtrlID(focus));
+        DispatchCommand(GetDlgCtrlID(focus));
 }
 
-void OnMainWindowEscape(HWND mainWindow) {
+void OnMainWindowEscape() {
     // The serial-number edit goes when it loses the focus.
     if (IsSerialEdit(GetFocus()))
         SetFocus(AppState.TokenListView);
 }
 
-void OnObjectListKey(HWND mainWindow, const NMLVKEYDOWN& key) {
+void OnObjectListKey(const NMLVKEYDOWN& key) {
     if (key.wVKey == VK_DELETE && IsWindowEnabled(AppState.MainButtons[kDeleteButton]))
-        OnDeleteObjectsCommand(mainWindow);
+        DispatchCommand(kDeleteObjectsCommand);
 }

@@ -14,7 +14,7 @@ bool HandleMainWindowKey(MSG* message);
 
 // The IDOK and IDCANCEL commands that the dialog keys send to the main window.
 void OnMainWindowEnter(HWND mainWindow);
-void OnMainWindowEscape(HWND mainWindow);
+void OnMainWindowEscape();
 
 // LVN_KEYDOWN of the object list.
-void OnObjectListKey(HWND mainWindow, const NMLVKEYDOWN& key);
+void OnObjectListKey(const NMLVKEYDOWN& key);

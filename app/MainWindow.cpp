@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <memory>
+
 #include "app/AppState.h"
 #include "app/Commands.h"
 #include "app/ContextMenus.h"
@@ -9,8 +11,10 @@
 #include "app/KeyboardUse.h"
 #include "app/MainWindowControls.h"
 #include "app/SerialEdit.h"
+#include "app/SlotMonitor.h"
 #include "app/TokenSelection.h"
-#include "objects/CertificateView.h"
+#include "app/WorkerMessages.h"
+#include "app/Workers.h"
 
 namespace {
 
@@ -21,6 +25,17 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
     CreateMainWindowControls(window, create.hInstance);
     AddSystemMenuEntries(window);
     return 0;
+}
+
+// The window closes: the slot monitor is told to stop, a running worker is
+// stopped and waited for, then the window goes. The module is finalised
+// after the message loop (app/StartUp.cpp). A worker that waits for a box
+// of its own on this thread is waited for once the box is answered.
+void OnClose(HWND window) {
+    AppState.ShuttingDown = true;
+    RequestSlotMonitorStop();
+    if (StopWorkerAndWait())
+        DestroyWindow(window);
 }
 
 LRESULT OnNotify(const NMHDR& header) {
@@ -38,9 +53,9 @@ LRESULT OnNotify(const NMHDR& header) {
         if (clickOrChange)
             ApplyExportButtonRule();
         else if (header.code == NM_DBLCLK)
-            ShowSelectedCertificate();
+            DispatchShowCertificate();
         else if (header.code == LVN_KEYDOWN)
-            OnObjectListKey(AppState.MainWindow, reinterpret_cast<const NMLVKEYDOWN&>(header));
+            OnObjectListKey(reinterpret_cast<const NMLVKEYDOWN&>(header));
         break;
     default:
         break;
@@ -57,6 +72,37 @@ bool OnSetCursor() {
     return true;
 }
 
+// The results of the workers and of the slot monitor (objects/Worker.h,
+// app/SlotMonitor.h), carried out on this thread.
+LRESULT OnThreadResult(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case kWorkerEndedMessage:
+        OnWorkerEnded(std::unique_ptr<WorkerResult>(reinterpret_cast<WorkerResult*>(lParam)));
+        return 0;
+    case kObjectRowsMessage:
+        return OnObjectRows(*reinterpret_cast<const ObjectRowBatch*>(lParam));
+    case kListingNoticeMessage:
+        OnListingNotice(reinterpret_cast<const wchar_t*>(lParam));
+        return 0;
+    case kObjectRefusedMessage:
+        OnObjectRefused(*reinterpret_cast<const ObjectRefusal*>(lParam));
+        return 0;
+    case kDeletionDoneMessage:
+        OnDeletionDone(reinterpret_cast<ListingRestart*>(lParam));
+        return 0;
+    case kSlotEventMessage:
+        if (!AppState.ShuttingDown)
+            OnSlotEvent(static_cast<CK_SLOT_ID>(wParam));
+        return 0;
+    case kSlotMonitorFailedMessage:
+        if (!AppState.ShuttingDown)
+            OnSlotMonitorFailed(*reinterpret_cast<const SlotMonitorFailure*>(lParam));
+        return 0;
+    default:
+        return 0;
+    }
+}
+
 }  // namespace
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -64,10 +110,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CREATE:
         return OnCreate(window, *reinterpret_cast<const CREATESTRUCTW*>(lParam));
     case WM_CLOSE:
-        DestroyWindow(window);
+        OnClose(window);
         return 0;
     case WM_DESTROY:
-    case WM_QUIT:
         PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY:
@@ -82,9 +127,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         if (LOWORD(wParam) == IDOK)
             OnMainWindowEnter(window);
         else if (LOWORD(wParam) == IDCANCEL)
-            OnMainWindowEscape(window);
+            OnMainWindowEscape();
         else
-            DispatchCommand(window, LOWORD(wParam));
+            DispatchCommand(LOWORD(wParam));
         return 0;
     case WM_NOTIFY:
         return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
@@ -100,6 +145,14 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         if (OnSystemMenuCommand(window, wParam))
             return 0;
         break;
+    case kWorkerEndedMessage:
+    case kObjectRowsMessage:
+    case kListingNoticeMessage:
+    case kObjectRefusedMessage:
+    case kDeletionDoneMessage:
+    case kSlotEventMessage:
+    case kSlotMonitorFailedMessage:
+        return OnThreadResult(message, wParam, lParam);
     default:
         break;
     }

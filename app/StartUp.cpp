@@ -9,6 +9,7 @@
 #include "app/KeyboardUse.h"
 #include "app/SlotMonitor.h"
 #include "app/TokenPanel.h"
+#include "app/TokenSelection.h"
 #include "cryptoki/ErrorReport.h"
 #include "cryptoki/ModuleLoader.h"
 
@@ -19,6 +20,11 @@ constexpr int kWindowX = 400;
 constexpr int kWindowY = 200;
 const wchar_t kCkErrorCaption[] = L"PKCS#11 error";
 const wchar_t kLoadingCaption[] = L"PKCS#11 loading Failed";
+
+// How long the end of the run waits for the slot monitor once the module is
+// finalised, which ends a blocking wait. A module that ignores the
+// finalisation must not keep the program from ending.
+constexpr DWORD kMonitorEndMs = 5000;
 
 // Pieces of the window title, in order; the mode piece goes second.
 const wchar_t kTitleProduct[] = L"Tolvane";
@@ -51,10 +57,10 @@ void RegisterMainWindowClass(HINSTANCE instance) {
         ShowStartUpError(L"Window class creation failed\r\n", L"Window Class Failed");
 }
 
-// Steps 6 and 7: the number of all slots, then the slots that hold a token.
-// False when the slot count cannot be read.
+// The number of all slots, then the slots that hold a token. False when the
+// slot count cannot be read.
 bool ReadSlotList() {
-    VendorFunctionList* api = AppState.FunctionList;
+    VendorFunctionList* api = Cryptoki.FunctionList;
     if (api->C_GetSlotList(CK_FALSE, nullptr, &AppState.SlotCount) != CKR_OK)
         return false;
     const CK_ULONG capacity =
@@ -79,13 +85,6 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
     return window;
 }
 
-void SelectTokenRow(int row) {
-    LVITEMW item = {};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(AppState.TokenListView, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-}
-
 // A slot ID that has a token-list row and a session-table entry.
 bool SlotHasRow(CK_SLOT_ID slot) {
     return slot < static_cast<CK_SLOT_ID>(kMaxSlots) && slot < AppState.SlotCount;
@@ -99,13 +98,14 @@ void SelectFirstToken(CK_SLOT_ID slot, const CK_TOKEN_INFO& info) {
     AppState.CurrentSlot = row;
     EnableWindow(AppState.ObjectListView, TRUE);
     CK_SESSION_INFO session = {};
-    if (AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &session) == CKR_OK)
+    if (Cryptoki.FunctionList->C_GetSessionInfo(SessionTable[row], &session) == CKR_OK)
         UpdateButtonsForState(session.state);
 }
 
-// Step 10 for entry `k` of the slot list.
+// Shows the token of entry `k` of the slot list in its row, with a new
+// session; the first entry's token becomes the selected one.
 void OpenToken(CK_ULONG k) {
-    VendorFunctionList* api = AppState.FunctionList;
+    VendorFunctionList* api = Cryptoki.FunctionList;
     const CK_SLOT_ID slot = AppState.SlotList[k];
     if (!SlotHasRow(slot))
         return;
@@ -115,10 +115,8 @@ void OpenToken(CK_ULONG k) {
         ShowCkErrorW(rv, kCkErrorCaption, L"Can't retreive token's information\r\n");
         return;
     }
-    rv = api->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
-                            &AppState.SessionTable[slot]);
+    rv = SessionTable.Open(slot);
     if (rv != CKR_OK) {
-        AppState.SessionTable[slot] = CK_INVALID_HANDLE;
         ShowCkErrorW(rv, kCkErrorCaption, L"Open session failed\r\n");
         return;
     }
@@ -176,6 +174,8 @@ int LoadModuleForStartUp() {
 }
 
 int StartUpWithModule(HINSTANCE instance, int show, bool startSlotMonitor) {
+    // From here on only this thread, the window thread, uses the sessions.
+    SessionTable.SetOwnerThread(GetCurrentThreadId());
     if (!ReadSlotList()) {
         ShowStartUpError(L"Error in getting token slots\r\n", kLoadingCaption);
         return kExitNoSlotCount;
@@ -187,7 +187,7 @@ int StartUpWithModule(HINSTANCE instance, int show, bool startSlotMonitor) {
     }
     FillTokenList();
     if (startSlotMonitor)
-        StartSlotMonitor();
+        StartSlotMonitor(AppState.MainWindow);
     return 0;
 }
 
@@ -213,9 +213,16 @@ int RunMessageLoop() {
     return static_cast<int>(message.wParam);
 }
 
+int RunUntilClosed() {
+    const int exitCode = RunMessageLoop();
+    FinalizeCryptokiModule();
+    WaitForSlotMonitor(kMonitorEndMs);
+    return exitCode;
+}
+
 int RunStartUp(HINSTANCE instance, const char* commandLine, int show) {
-    const int exitCode = StartUpToMessageLoop(instance, commandLine, show, true);
-    if (exitCode != 0)
-        return exitCode;
-    return RunMessageLoop();
+    const int startUp = StartUpToMessageLoop(instance, commandLine, show, true);
+    if (startUp != 0)
+        return startUp;
+    return RunUntilClosed();
 }

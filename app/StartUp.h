@@ -31,7 +31,7 @@ std::wstring ComposeWindowTitle(bool adminMode);
 int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, bool startSlotMonitor);
 
 // The same in three stages, for tests that put their own function list in
-// AppState between loading the module and reading the slots:
+// Cryptoki between loading the module and reading the slots:
 // common controls, window class and mode;
 void PrepareStartUp(HINSTANCE instance, const char* commandLine);
 // the module (0, or kExitModuleNotLoaded after its box);
@@ -42,5 +42,13 @@ int StartUpWithModule(HINSTANCE instance, int show, bool startSlotMonitor);
 // Runs the message loop until the quit message; returns its exit code.
 int RunMessageLoop();
 
-// The whole program: start-up, then the message loop. Returns the exit code.
+// The message loop, then the end of the run once the window has closed:
+// the module finalised once (after the window's worker has ended), which
+// wakes the slot monitor's wait, and the monitor waited for. Returns the
+// loop's exit code.
+int RunUntilClosed();
+
+// The whole program: start-up, the message loop, then the end of the run:
+// the module finalised once and the slot monitor waited for. Returns the
+// exit code.
 int RunStartUp(HINSTANCE instance, const char* commandLine, int show);

@@ -129,8 +129,6 @@ void TrimTrailingBlanks(unsigned char* field, size_t size) {
 }
 
 int UpdateButtonsForState(CK_STATE state) {
-    // A worker holding the session (listing, deletion) re-enables the
-    // buttons itself when it ends; until then nothing else may.
     if (AppState.Busy)
         return 0;
     for (HWND button : AppState.AdminButtons)

@@ -1,13 +1,12 @@
 // The main window's picture of the selected token: button states and the
 // login button's caption, the token list's name and login-status columns,
 // and the six rows of the token information panel. The functions keep no
-// state; they act on the controls in AppState through window messages, so
-// the slot monitor and the workers may call them as well as the window
-// thread.
+// state; they act on the controls in AppState, on the window thread.
 #pragma once
 
 #include <windows.h>
 
+#include "admin/TokenDisplay.h"
 #include "cryptoki/Cryptoki.h"
 
 // Indices of the main buttons (AppState.MainButtons).
@@ -23,9 +22,6 @@ enum MainButtonIndex {
     kSpareButton = 8,      // invisible, never changed here
 };
 
-constexpr wchar_t kLoginCaption[] = L"Login";
-constexpr wchar_t kLogoutCaption[] = L"Log out";
-
 // The status texts of SetTokenRowStatus; state -1 clears the cell.
 constexpr wchar_t kLoggedInText[] = L"Logged in";
 constexpr wchar_t kSoLoggedInText[] = L"SO logged in";
@@ -33,7 +29,9 @@ constexpr wchar_t kNotLoggedInText[] = L"Not logged in";
 constexpr CK_STATE kNoTokenState = static_cast<CK_STATE>(-1);
 
 // Enables the administrator buttons and applies the session state `state`
-// to the main buttons. Returns 0.
+// to the main buttons. While a worker runs (Busy) it changes nothing: the
+// buttons follow the token selected when the worker's result arrives
+// (RestoreButtonsFromSession). Returns 0.
 int UpdateButtonsForState(CK_STATE state);
 
 // Writes the token label `label` (32 blank-padded bytes, or null for an

@@ -4,35 +4,54 @@
 
 #include "app/AppState.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
+#include "objects/ObjectListRows.h"
 #include "objects/ObjectListSelection.h"
 
 namespace {
 
-// Reads the information of the token in token-list row `row`. Only rows
-// that can hold a token with a session qualify: none for "no row selected"
-// (-1), none past the session table.
+// Reads the information of the token in token-list row `row`; none for
+// "no row selected" (-1).
 bool ReadSelectedToken(int row, CK_TOKEN_INFO* info) {
-    if (row < 0 || row >= kMaxSlots || !AppState.FunctionList)
+    if (row < 0 || !Cryptoki.FunctionList)
         return false;
-    return AppState.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(row), info) == CKR_OK;
+    return Cryptoki.FunctionList->C_GetTokenInfo(static_cast<CK_SLOT_ID>(row), info) == CKR_OK;
 }
 
 }  // namespace
 
-void DisableTokenControls() {
+int SelectedTokenSlot() {
+    if (!AppState.TokenListView)
+        return -1;
+    const int row = FirstSelectedRow(AppState.TokenListView);
+    return row >= 0 && row < kMaxSlots ? row : -1;
+}
+
+void SelectTokenRow(int row) {
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(AppState.TokenListView, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+void EnableButtons(bool enabled) {
     for (HWND button : AppState.MainButtons)
-        EnableWindow(button, FALSE);
+        EnableWindow(button, enabled);
     if (AppState.AdminMode)
         for (HWND button : AppState.AdminButtons)
-            EnableWindow(button, FALSE);
+            EnableWindow(button, enabled);
+}
+
+void DisableTokenControls() {
+    EnableButtons(false);
     EnableWindow(AppState.ObjectListView, FALSE);
 }
 
 void OnTokenSelectionChanged() {
     AppState.PublicOnlyWarningArmed = true;
-    const int row = FirstSelectedRow(AppState.TokenListView);
+    const int row = SelectedTokenSlot();
     if (row != AppState.CurrentSlot) {
-        SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
+        EmptyObjectList(AppState.ObjectListView);
         AppState.CurrentSlot = row;
     }
     CK_TOKEN_INFO info = {};
@@ -44,7 +63,7 @@ void OnTokenSelectionChanged() {
     }
     FillTokenInfoPanel(static_cast<CK_SLOT_ID>(row), info);
     CK_SESSION_INFO session = {};
-    if (AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[row], &session) == CKR_OK)
+    if (Cryptoki.FunctionList->C_GetSessionInfo(SessionTable[row], &session) == CKR_OK)
         UpdateButtonsForState(session.state);
     if (!AppState.Busy)
         EnableWindow(AppState.ObjectListView, TRUE);
@@ -53,6 +72,6 @@ void OnTokenSelectionChanged() {
 void ApplyExportButtonRule() {
     if (AppState.Busy)
         return;
-    const bool certificate = IsCertificateRow(FirstSelectedRow(AppState.ObjectListView));
+    const bool certificate = IsCertificateRow(AppState.ObjectListView, FirstSelectedRow(AppState.ObjectListView));
     EnableWindow(AppState.MainButtons[kExportButton], certificate ? TRUE : FALSE);
 }

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "bench/BenchTiming.h"
-#include "app/AppState.h"
 #include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
 #include "softtoken/SoftTokenControl.h"
@@ -34,7 +34,7 @@ std::wstring Widen(const char* text) {
     return wide;
 }
 
-// A fresh token in slot 0 with its session logged in, in AppState.
+// A fresh token in slot 0 with its session logged in, in the session table.
 bool FreshToken() {
     SoftTokenParams params = {};
     params.label = "Import bench";
@@ -43,18 +43,13 @@ bool FreshToken() {
     params.capacity = 1024 * 1024;
     if (SoftToken_CreateToken(0, &params) != CKR_OK)
         return false;
-    CK_FUNCTION_LIST* f = AppState.FunctionList;
-    CK_SESSION_HANDLE& session = AppState.SessionTable[0];
-    if (session)
-        f->C_CloseSession(session);
-    session = 0;
-    return f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) == CKR_OK &&
-           f->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 6) == CKR_OK;
+    return SessionTable.Open(0) == CKR_OK &&
+           Cryptoki.FunctionList->C_Login(SessionTable[0], CKU_USER, (CK_UTF8CHAR_PTR)kPin, 6) == CKR_OK;
 }
 
 CK_ULONG TokenObjectCount() {
-    CK_FUNCTION_LIST* f = AppState.FunctionList;
-    CK_SESSION_HANDLE session = AppState.SessionTable[0];
+    CK_FUNCTION_LIST* f = Cryptoki.FunctionList;
+    CK_SESSION_HANDLE session = SessionTable[0];
     CK_ULONG total = 0, count = 0;
     CK_OBJECT_HANDLE handle = 0;
     f->C_FindObjectsInit(session, nullptr, 0);
@@ -130,7 +125,7 @@ int main(int argc, char** argv) {
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, pfx.c_str(), kPfxPathCapacity - 1);
         PfxImportState.PfxImportChain = true;
-        AppState.DialogSlot = 0;
+        PfxImportState.DialogSlot = 0;
         const Clock::time_point start = Clock::now();
         const long long result = ImportPfx(password.c_str());
         const double elapsed = Ms(start, Clock::now());
@@ -145,7 +140,7 @@ int main(int argc, char** argv) {
             opens.push_back(open);
         }
     }
-    AppState.FunctionList->C_Finalize(nullptr);
+    Cryptoki.FunctionList->C_Finalize(nullptr);
 
     printf("file:                               %ls (%u bytes)\n", pfx.c_str(), static_cast<unsigned>(file.size()));
     printf("objects per import:                 %lu\n", static_cast<unsigned long>(objects));

@@ -3,7 +3,7 @@
 // data objects) is listed by the program's own listing worker
 // (StartObjectListing, ObjectListThread, ListTokenObjects) into a list
 // view, with this thread carrying out the worker's messages as the window
-// thread does. Every Cryptoki call is counted on the way.
+// thread does (AddListedRows). Every Cryptoki call is counted on the way.
 //
 // Prints the median, minimum and maximum time of a listing, objects per
 // second, the calls per object of the whole listing, and the calls per
@@ -24,8 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
 #include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
+#include "objects/ObjectCommand.h"
+#include "objects/ObjectListRows.h"
 #include "objects/ObjectListing.h"
 #include "softtoken/SoftTokenControl.h"
 #include "support/CallCounter.h"
@@ -104,10 +106,9 @@ bool PrepareToken(CK_SLOT_ID slot, const std::vector<ObjectTemplate>& objects) {
         if (AddTokenObjectsWith(SoftToken_AddObjects, slot, part) != CKR_OK)
             return false;
     }
-    CK_FUNCTION_LIST* f = AppState.FunctionList;
-    CK_SESSION_HANDLE& session = AppState.SessionTable[slot];
-    return f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) == CKR_OK &&
-           f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(kPin)), 6) == CKR_OK;
+    return SessionTable.Open(slot) == CKR_OK &&
+           Cryptoki.FunctionList->C_Login(SessionTable[static_cast<int>(slot)], CKU_USER,
+                                          reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(kPin)), 6) == CKR_OK;
 }
 
 // A hidden window with a report list view of the object list's 8 columns.
@@ -126,24 +127,77 @@ HWND CreateObjectList() {
     return list;
 }
 
-// One listing of `slot` by the program's worker; the time in ms and the
-// number of rows, or -1 when it did not start.
-double ListOnce(int slot, int* rows) {
-    SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
-    const Clock::time_point start = Clock::now();
-    if (!StartObjectListing(slot))
-        return -1;
-    // The program's message loop: GetMessage carries out the worker's
-    // messages as they come; a timer lets it look at Busy now and then.
-    const UINT_PTR timer = SetTimer(nullptr, 0, 10, nullptr);
-    MSG message;
-    while (AppState.Busy && GetMessageW(&message, nullptr, 0, 0) > 0)
-        DispatchMessageW(&message);
-    KillTimer(nullptr, timer);
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    *rows = static_cast<int>(SendMessageW(AppState.ObjectListView, LVM_GETITEMCOUNT, 0, 0));
-    return ms;
-}
+// The bench's stand-in for the main window: it takes the worker's rows
+// into the object list as the main window does, and runs the worker on a
+// thread of its own as the main window's worker host does.
+class ListingWindow : public WorkerHost {
+public:
+    ListingWindow() {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.lpszClassName = L"ListingBench";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, L"ListingBench", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        list_ = CreateObjectList();
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+
+    bool StartWorker(std::unique_ptr<WorkerJob> job, bool) override {
+        job_ = std::move(job);
+        running_ = true;
+        thread_ = CreateThread(nullptr, 0, RunJob, this, 0, nullptr);
+        running_ = thread_ != nullptr;
+        return running_;
+    }
+
+    // One listing of `slot`; the time in ms and the number of rows, or -1
+    // when it did not start.
+    double ListOnce(int slot, int* rows) {
+        ObjectCommand command;
+        command.owner = window_;
+        command.objectList = list_;
+        command.slot = slot;
+        command.listGeneration = ObjectListGeneration();
+        command.workers = this;
+        const Clock::time_point start = Clock::now();
+        if (!StartObjectListing(command) || !running_)
+            return -1;
+        MSG message;
+        while (running_ && GetMessageW(&message, nullptr, 0, 0) > 0)
+            DispatchMessageW(&message);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        *rows = static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0));
+        return ms;
+    }
+
+private:
+    static DWORD WINAPI RunJob(LPVOID parameter) {
+        auto* self = static_cast<ListingWindow*>(parameter);
+        std::unique_ptr<WorkerResult> result = self->job_->Run(self->window_);
+        PostMessageW(self->window_, kWorkerEndedMessage, 0, reinterpret_cast<LPARAM>(result.release()));
+        return 0;
+    }
+
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<ListingWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message == kObjectRowsMessage)
+            return AddListedRows(self->list_, *reinterpret_cast<const ObjectRowBatch*>(lParam)) ? 1 : 0;
+        if (message == kWorkerEndedMessage) {
+            delete reinterpret_cast<WorkerResult*>(lParam);
+            self->running_ = false;
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    HWND window_ = nullptr;
+    HWND list_ = nullptr;
+    HANDLE thread_ = nullptr;
+    std::unique_ptr<WorkerJob> job_;
+    bool running_ = false;
+};
 
 // Calls per object of the search itself (C_FindObjects and the attribute
 // reads): the calls before and after the search are the listing's, not an
@@ -192,7 +246,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "could not prepare the store\n");
         return 2;
     }
-    AppState.ObjectListView = CreateObjectList();
+    ListingWindow listing;
 
     // The mixed token: the kinds in turn, data objects filling up.
     const std::vector<Kind> kinds = Kinds(certificate);
@@ -209,7 +263,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
         CallCounter calls;
         int rows = 0;
-        const double ms = ListOnce(0, &rows);
+        const double ms = listing.ListOnce(0, &rows);
         if (ms < 0 || rows != objectCount) {
             fprintf(stderr, "listing %d: %d rows of %d\n", run, rows, objectCount);
             return 2;
@@ -238,7 +292,7 @@ int main(int argc, char** argv) {
         }
         CallCounter calls;
         int rows = 0;
-        if (ListOnce(1, &rows) < 0 || rows != kPerKind) {
+        if (listing.ListOnce(1, &rows) < 0 || rows != kPerKind) {
             fprintf(stderr, "%s: %d rows of %d\n", kind.name, rows, kPerKind);
             return 2;
         }
@@ -248,7 +302,7 @@ int main(int argc, char** argv) {
     }
     printf("most calls for one object: %.2f (limit %.0f); time limit %.0f ms\n", worst, kCallLimit, kLimitMs);
 
-    AppState.FunctionList->C_Finalize(nullptr);
+    Cryptoki.FunctionList->C_Finalize(nullptr);
     SoftToken_SetStorePath(nullptr);
     RemoveStore(store);
     if (check && (median > kLimitMs || worst > kCallLimit)) {

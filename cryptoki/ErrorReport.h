@@ -1,8 +1,7 @@
 // Names of Cryptoki return codes and the one form in which every Cryptoki
 // failure is reported to the user:
 //   "An error occured due to <NAME 0xvalue>\r\n<context>"
-// The functions keep no shared buffers: the slot monitor and the workers call
-// them at the same time as the user-interface thread.
+// The functions keep no shared buffers, so any thread may call them.
 #pragma once
 
 #include <windows.h>

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
-#include "cryptoki/Cryptoki.h"
+
+CryptokiModuleRecord Cryptoki;
 
 namespace {
 
@@ -204,15 +204,20 @@ int LoadCryptokiModuleFrom(const wchar_t* path) {
 
     VendorFunctionList functions;
     CopyFunctionList(module, list, &functions);
-    AppState.CryptokiModule = module;
+    Cryptoki.Handle = module;
     if (InitializeModule(&functions) != CKR_OK)
         return kInitializeFailed;
 
     LoadedFunctions = functions;
-    AppState.FunctionList = &LoadedFunctions;
+    Cryptoki.FunctionList = &LoadedFunctions;
     return kModuleLoaded;
 }
 
 int LoadCryptokiModule() {
     return LoadCryptokiModuleFrom(kCryptokiModuleName);
+}
+
+void FinalizeCryptokiModule() {
+    if (Cryptoki.FunctionList)
+        Cryptoki.FunctionList->C_Finalize(nullptr);
 }

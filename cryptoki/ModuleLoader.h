@@ -1,7 +1,19 @@
-// Loading and initialising the Cryptoki module.
+// Loading, initialising and finalising the Cryptoki module.
 #pragma once
 
 #include <windows.h>
+
+#include "cryptoki/Cryptoki.h"
+
+// The loaded module: every Cryptoki call of the program goes through
+// FunctionList. Set once by LoadCryptokiModule, before any other thread
+// starts, and only read afterwards.
+struct CryptokiModuleRecord {
+    VendorFunctionList* FunctionList = nullptr;
+    HMODULE Handle = nullptr;  // kept loaded for the whole run
+};
+
+extern CryptokiModuleRecord Cryptoki;
 
 // Results of LoadCryptokiModule.
 enum CryptokiLoadResult {
@@ -13,7 +25,7 @@ enum CryptokiLoadResult {
 };
 
 // Loads the vendor's module by its plain file name, initialises it and keeps
-// its handle and the program's own copy of its function list in AppState.
+// its handle and the program's own copy of its function list in Cryptoki.
 // The copy holds the vendor entries (C_SetUserPinPolicy, C_GetUserPinPolicy)
 // only when the module's list really has them: read from inside the
 // module's image and pointing to its code; otherwise they are null.
@@ -29,3 +41,8 @@ void RemoveCurrentFolderFromDllSearch();
 // Loads a DLL by name through the normal search order, never from the
 // current folder.
 HMODULE LoadLibraryOutsideCurrentFolder(const wchar_t* name);
+
+// C_Finalize, once, at the end of the run: after the window is gone and
+// every worker has made its last call. A slot monitor blocked in
+// C_WaitForSlotEvent wakes with it.
+void FinalizeCryptokiModule();

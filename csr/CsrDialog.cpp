@@ -1,17 +1,16 @@
 // "Generate CSR": collects the request, logs in through the key-management
-// library, sets the signing mechanism and starts the CSR worker, which
-// reports back through worker notices.
+// library, sets the signing mechanism and starts the CSR worker, whose
+// result the window thread applies (csr/CsrWorker.cpp).
 #include "csr/CsrDialog.h"
 
 #include <cstring>
 #include <iterator>
 #include <string>
 
-#include "app/AppState.h"
-#include "app/SecretEdits.h"
-#include "app/Commands.h"
-#include "app/TokenPanel.h"
+#include "admin/SecretEdits.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 #include "csr/CsrRequest.h"
 #include "csr/CsrWorker.h"
 #include "csr/PkeLibrary.h"
@@ -21,23 +20,12 @@
 
 namespace {
 
-constexpr UINT kCsrWorkerMessage = WM_APP + 108;
 constexpr size_t kPinBufferSize = 40;  // at most 39 characters reach the library
 constexpr size_t kMinPinLength = 3;
 constexpr int kPkeNormalUser = 1;
 
 const wchar_t kNewKeyPairText[] = L"No Key ID is selected. An RSA key pair will be generated.";
 const wchar_t kWaitText[] = L"Generating CSR, Please wait...";
-
-// Every control the user can change; all are disabled while the worker runs.
-const int kInputControls[] = {
-    IDC_CSR_COUNTRY,      IDC_CSR_COMMON_NAME,       IDC_CSR_ORGANIZATION,    IDC_CSR_ORGANIZATION_UNIT,
-    IDC_CSR_SERIAL_NUMBER, IDC_CSR_GIVEN_NAME,       IDC_CSR_SURNAME,         IDC_CSR_EMAIL,
-    IDC_CSR_UPN,          IDC_CSR_URI,               IDC_CSR_DNS_NAME,        IDC_CSR_PIN,
-    IDOK,                 IDCANCEL,                  IDC_CSR_KEY_LENGTH,      IDC_CSR_DIGITAL_SIGNATURE,
-    IDC_CSR_NON_REPUDIATION, IDC_CSR_KEY_ENCIPHERMENT, IDC_CSR_CRL_SIGNING,   IDC_CSR_OFFLINE_CRL_SIGNING,
-    IDC_CSR_CLIENT_AUTH,  IDC_CSR_SERVER_AUTH,       IDC_CSR_OCSP_SIGNING,    IDC_CSR_TIME_STAMP,
-};
 
 // The key-length list, in list order.
 const struct {
@@ -66,29 +54,18 @@ const LoginRefusal kLoginRefusals[] = {
 const LoginRefusal kUnknownLoginRefusal = {0, L"An unknown error occured", AfterRefusal::End};
 
 HFONT KeyIdLabelFont = nullptr;
-HANDLE WorkerThread = nullptr;
-bool WorkerRunning = false;  // from the worker's start until its last notice
 
 void ShowCsrError(const wchar_t* text) {
     MessageBoxW(nullptr, text, kCsrErrorCaption, MB_ICONERROR);
 }
 
-// Lets the worker finish. Messages sent to this thread are answered while
-// waiting, so a worker that still notifies the dialog is never stuck.
-void WaitForWorker() {
-    if (!WorkerThread)
-        return;
-    while (MsgWaitForMultipleObjects(1, &WorkerThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-        MSG message;
-        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-    CloseHandle(WorkerThread);
-    WorkerThread = nullptr;
+// The command the dialog runs for (the lParam of WM_INITDIALOG).
+const CsrCommand& Command(HWND dialog) {
+    return *reinterpret_cast<const CsrCommand*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-void EnableInputControls(HWND dialog, bool enable) {
-    for (int id : kInputControls)
-        EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
+int DialogSlot(HWND dialog) {
+    return Command(dialog).slot;
 }
 
 HWND CreateLabel(HWND dialog, int id, const wchar_t* text, int x, int y, int width, int height) {
@@ -103,7 +80,7 @@ int SelectedRow(HWND listView) {
 // The key of the selected object row, or a new key pair when the row has
 // no key ID (or no row is selected).
 void ShowSelectedKey(HWND dialog, HWND keyIdLabel) {
-    const int objectRow = SelectedRow(AppState.ObjectListView);
+    const int objectRow = SelectedRow(Command(dialog).objectList);
     const std::string keyId = objectRow >= 0 ? KeyIdTextAt(objectRow) : std::string();
     HWND keyLength = GetDlgItem(dialog, IDC_CSR_KEY_LENGTH);
     if (keyId.empty()) {
@@ -116,7 +93,8 @@ void ShowSelectedKey(HWND dialog, HWND keyIdLabel) {
     SetCsrKeyId(keyId.c_str());
 }
 
-BOOL OnInitDialog(HWND dialog) {
+BOOL OnInitDialog(HWND dialog, LPARAM command) {
+    SetWindowLongPtrW(dialog, DWLP_USER, command);
     SetFocus(GetDlgItem(dialog, IDC_CSR_COUNTRY));
     for (const auto& length : kKeyLengths)
         SendDlgItemMessageW(dialog, IDC_CSR_KEY_LENGTH, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(length.text));
@@ -129,13 +107,11 @@ BOOL OnInitDialog(HWND dialog) {
     HWND keyIdLabel = CreateLabel(dialog, kCsrKeyIdLabelId, L"", 154, 23, 340, 20);
     SendMessageW(keyIdLabel, WM_SETFONT, reinterpret_cast<WPARAM>(KeyIdLabelFont), TRUE);
 
-    const int tokenRow = SelectedRow(AppState.TokenListView);
-    if (tokenRow < 0 || tokenRow >= kMaxSlots) {  // rows past the session table hold no token
+    if (DialogSlot(dialog) < 0) {
         MessageBoxW(nullptr, L"No token is selected. Please select a token first", L"Warning", MB_ICONWARNING);
         EndDialog(dialog, 0);
         return FALSE;
     }
-    AppState.DialogSlot = tokenRow;
     ShowSelectedKey(dialog, keyIdLabel);
     return FALSE;
 }
@@ -184,7 +160,7 @@ bool ReadPin(HWND dialog, char (&pin)[kPinBufferSize]) {
 // Logs in through the library; false when it refused (the refusal is handled).
 bool LogInThroughLibrary(HWND dialog, const char* pin) {
     int status = 0;
-    pkeLogin(kPkeNormalUser, PkeSlotIndex(AppState.DialogSlot), pin, &status);
+    pkeLogin(kPkeNormalUser, Command(dialog).host->PkeSlotIndex(DialogSlot(dialog)), pin, &status);
     if (status == 0)
         return true;
     OnLoginRefused(dialog, status);
@@ -206,41 +182,33 @@ void ShowWaitLabel(HWND dialog) {
         CsrRequest.waitLabel = CreateLabel(dialog, kCsrWaitLabelId, kWaitText, 105, 635, 205, 40);
 }
 
-void ShowDialogSessionState() {
+void ShowDialogSessionState(HWND dialog) {
     CK_SESSION_INFO info = {};
-    const int slot = AppState.DialogSlot;
-    if (AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &info) == CKR_OK)
-        SetTokenRowStatus(info.state, slot);
+    const int slot = DialogSlot(dialog);
+    if (Cryptoki.FunctionList->C_GetSessionInfo(SessionTable[slot], &info) == CKR_OK)
+        Command(dialog).host->SetTokenRowStatus(info.state, slot);
 }
 
-void BackToEditing(HWND dialog) {
-    EnableInputControls(dialog, true);
-    if (CsrRequest.waitLabel)
-        SetWindowTextW(CsrRequest.waitLabel, L"");
-}
-
+// The worker host sets Busy (the wait cursor) before the worker runs.
 void StartWorker(HWND dialog) {
-    EnableInputControls(dialog, false);
+    CsrHost& host = *Command(dialog).host;
+    EnableCsrInputControls(dialog, false);
     ShowWaitLabel(dialog);
-    ShowDialogSessionState();
-    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    WorkerRunning = true;
-    WorkerThread = CreateThread(nullptr, 0, csrWorker,
-                                reinterpret_cast<LPVOID>(static_cast<INT_PTR>(AppState.DialogSlot)), 0, nullptr);
-    if (WorkerThread)
+    ShowDialogSessionState(dialog);
+    CsrRequest.runPending = true;
+    if (host.StartWorker(NewCsrJob(DialogSlot(dialog), host), false))
         return;
     // No worker: the attempt ends here, with the token as it was found.
-    WorkerRunning = false;
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    CsrRequest.runPending = false;
     ShowCsrError(L"An error occured");
-    LogOutCsrSession(AppState.DialogSlot);
-    BackToEditing(dialog);
+    LogOutCsrSession(DialogSlot(dialog), host);
+    EnableCsrInputControls(dialog, true);
+    SetWindowTextW(CsrRequest.waitLabel, L"");
 }
 
 void OnGenerate(HWND dialog) {
-    if (WorkerRunning)
+    if (CsrRequest.runPending)
         return;
-    WaitForWorker();  // an earlier, failed attempt may still be unloading the library
     ResetCsrFieldTables();
     const int loaded = loadPkeLibrary();
     if (loaded != kPkeLoaded) {
@@ -266,41 +234,21 @@ void OnGenerate(HWND dialog) {
     pkeSetSignMech(1, 0, 1, signMechBlock, &status);
     if (status != 0) {
         ShowCsrError(L"Error in Setting Sign mech");
-        LogOutCsrSession(AppState.DialogSlot);  // the next press logs in afresh
+        LogOutCsrSession(DialogSlot(dialog), *Command(dialog).host);  // the next press logs in afresh
         return;
     }
     StartWorker(dialog);
 }
 
-// Closing is refused while the worker runs: the worker ends the dialog.
+// Closing is refused while a run is under way: its end ends the dialog.
 void OnClose(HWND dialog) {
-    if (!WorkerRunning)
+    if (!CsrRequest.runPending)
         EndDialog(dialog, 0);
-}
-
-void OnWorkerNotice(HWND dialog, WPARAM notice, LPARAM csrText) {
-    switch (notice) {
-    case kCsrGenerationOver:
-        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-        break;
-    case kCsrBackToEditing:
-        WorkerRunning = false;
-        BackToEditing(dialog);
-        break;
-    case kCsrSaveAndEnd:
-        WorkerRunning = false;
-        SaveCsrToFile(dialog, reinterpret_cast<const char*>(csrText));
-        EndDialog(dialog, 0);
-        break;
-    case kCsrEnd:
-        WorkerRunning = false;
-        EndDialog(dialog, 0);
-        break;
-    }
 }
 
 BOOL OnSetCursor(HWND dialog) {
-    if (!AppState.Busy)
+    const CsrCommand* command = reinterpret_cast<const CsrCommand*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (!command || !command->host->Busy())
         return FALSE;
     SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);  // the cursor is set: the control under it keeps it
@@ -312,7 +260,7 @@ INT_PTR CALLBACK CsrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     switch (message) {
     case WM_INITDIALOG:
         GuardSecretEdits(dialog);
-        return OnInitDialog(dialog);
+        return OnInitDialog(dialog, lParam);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK)
             OnGenerate(dialog);
@@ -326,9 +274,6 @@ INT_PTR CALLBACK CsrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         return TRUE;
     case WM_SETCURSOR:
         return OnSetCursor(dialog);
-    case kCsrWorkerMessage:
-        OnWorkerNotice(dialog, wParam, lParam);
-        return TRUE;
     default:
         return FALSE;
     }
@@ -336,14 +281,8 @@ INT_PTR CALLBACK CsrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 }  // namespace
 
-void NotifyCsrDialog(CsrWorkerNotice notice, const char* csrText) {
-    SendMessageW(CsrRequest.dialogWindow, kCsrWorkerMessage, notice, reinterpret_cast<LPARAM>(csrText));
-}
-
-void OnGenerateCsrCommand(HWND mainWindow) {
-    if (AppState.Busy)
-        return;
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CSR), mainWindow, CsrDialogProc, 0);
-    WaitForWorker();
+void OnGenerateCsrCommand(const CsrCommand& command) {
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CSR), command.owner, CsrDialogProc,
+                    reinterpret_cast<LPARAM>(&command));
     CsrRequest.waitLabel = nullptr;  // destroyed with the dialog
 }

@@ -5,23 +5,22 @@
 
 #include <windows.h>
 
+#include "csr/CsrHost.h"
+
 // Controls the dialog creates at run time.
 constexpr int kCsrKeyIdLabelId = 1040;   // "Generating CSR for key ID:" value
 constexpr int kCsrWaitLabelId = 1041;    // "Generating CSR, Please wait..."
 
-constexpr wchar_t kCsrErrorCaption[] = L"CSR Generation Error";
-
-// The dialog opens through command 108 (OnGenerateCsrCommand, app/Commands.h),
-// which returns once the dialog and its worker have ended and does nothing
-// while another worker thread uses the sessions.
-
-// What the CSR worker asks of its dialog. The dialog carries each notice
-// out on its own thread before NotifyCsrDialog returns.
-enum CsrWorkerNotice : WPARAM {
-    kCsrGenerationOver,  // the library call returned: the arrow cursor again
-    kCsrBackToEditing,   // the CSR call failed: controls enabled, wait label empty
-    kCsrSaveAndEnd,      // ask for a file, write `csrText` to it, end the dialog
-    kCsrEnd,             // end the dialog
+// What the main window hands command 108 when it begins: the token it
+// binds (the selection at that moment) and the object list whose selected
+// row names the key.
+struct CsrCommand {
+    HWND owner = nullptr;
+    HWND objectList = nullptr;
+    int slot = -1;
+    CsrHost* host = nullptr;
 };
 
-void NotifyCsrDialog(CsrWorkerNotice notice, const char* csrText = nullptr);
+// Command 108: opens the dialog modally over the main window and returns
+// once the dialog and its run have ended.
+void OnGenerateCsrCommand(const CsrCommand& command);

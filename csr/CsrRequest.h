@@ -12,6 +12,8 @@
 constexpr size_t kCsrTextSize = 300;    // every 8-bit text buffer of the request
 constexpr size_t kCsrTextFieldCount = 11;
 
+constexpr wchar_t kCsrErrorCaption[] = L"CSR Generation Error";
+
 struct CsrRequestRecord {
     char keyIdText[kCsrTextSize] = {};  // hex CKA_ID of the selected key; empty: new key pair
     bool keyIdTooLong = false;          // the selected key's ID does not fit keyIdText
@@ -23,6 +25,9 @@ struct CsrRequestRecord {
     char extKeyUsageText[kCsrTextSize] = {};
     HWND dialogWindow = nullptr;
     HWND waitLabel = nullptr;
+    // From the worker's start until its result has been applied: the dialog
+    // takes no second request and cannot be closed meanwhile.
+    bool runPending = false;
 };
 
 extern CsrRequestRecord CsrRequest;
@@ -46,6 +51,5 @@ void ReadCsrKeyUsages(HWND dialog);
 // Stores the key ID text of the selected key (empty: a new key pair).
 void SetCsrKeyId(const char* keyIdText);
 
-// The index the library knows the token in `slot` by: the slot's position
-// among the slots with a token, or the slot ID when it is not among them.
-int PkeSlotIndex(int slot);
+// Enables or disables every control of the dialog the user can change.
+void EnableCsrInputControls(HWND dialog, bool enable);

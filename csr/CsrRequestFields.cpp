@@ -2,7 +2,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "app/AppState.h"
 #include "csr/CsrRequest.h"
 #include "res/resource.h"
 
@@ -34,6 +33,16 @@ const CsrTextField kCsrTextFields[kCsrTextFieldCount] = {
     {IDC_CSR_UPN, FieldTable::AltName, 4, L"User Principal Name"},
     {IDC_CSR_URI, FieldTable::AltName, 3, L"Uniform Resource Identifier (URI)"},
     {IDC_CSR_DNS_NAME, FieldTable::AltName, 0, L"DNS Name (Domain Name)"},
+};
+
+// Every control the user can change; all are disabled while the worker runs.
+const int kInputControls[] = {
+    IDC_CSR_COUNTRY,      IDC_CSR_COMMON_NAME,       IDC_CSR_ORGANIZATION,    IDC_CSR_ORGANIZATION_UNIT,
+    IDC_CSR_SERIAL_NUMBER, IDC_CSR_GIVEN_NAME,       IDC_CSR_SURNAME,         IDC_CSR_EMAIL,
+    IDC_CSR_UPN,          IDC_CSR_URI,               IDC_CSR_DNS_NAME,        IDC_CSR_PIN,
+    IDOK,                 IDCANCEL,                  IDC_CSR_KEY_LENGTH,      IDC_CSR_DIGITAL_SIGNATURE,
+    IDC_CSR_NON_REPUDIATION, IDC_CSR_KEY_ENCIPHERMENT, IDC_CSR_CRL_SIGNING,   IDC_CSR_OFFLINE_CRL_SIGNING,
+    IDC_CSR_CLIENT_AUTH,  IDC_CSR_SERVER_AUTH,       IDC_CSR_OCSP_SIGNING,    IDC_CSR_TIME_STAMP,
 };
 
 struct UsageBox {
@@ -131,9 +140,7 @@ void SetCsrKeyId(const char* keyIdText) {
         strcpy(CsrRequest.keyIdText, keyIdText);
 }
 
-int PkeSlotIndex(int slot) {
-    for (CK_ULONG i = 0; i < AppState.TokenCount && i < kMaxSlots; ++i)
-        if (AppState.SlotList[i] == static_cast<CK_SLOT_ID>(slot))
-            return static_cast<int>(i);
-    return slot;
+void EnableCsrInputControls(HWND dialog, bool enable) {
+    for (int id : kInputControls)
+        EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "import/DerStructure.h"
+#include "objects/DerStructure.h"
 #include "objects/CertificateName.h"
 
 namespace {

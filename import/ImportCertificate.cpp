@@ -4,8 +4,9 @@
 #include <new>
 #include <string>
 
-#include "app/AppState.h"
-#include "import/DerStructure.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
+#include "objects/DerStructure.h"
 
 namespace {
 
@@ -57,8 +58,8 @@ long long CreateCertificateObject(int slot, const CertificateFields& fields) {
         return CryptokiFailureStatus(CKR_SLOT_ID_INVALID);
     std::vector<CK_ATTRIBUTE> attributes = BuildCertificateTemplate(fields);
     CK_OBJECT_HANDLE object = 0;
-    const CK_RV rv = AppState.FunctionList->C_CreateObject(
-        AppState.SessionTable[slot], attributes.data(), static_cast<CK_ULONG>(attributes.size()), &object);
+    const CK_RV rv = Cryptoki.FunctionList->C_CreateObject(
+        SessionTable[slot], attributes.data(), static_cast<CK_ULONG>(attributes.size()), &object);
     return rv == CKR_OK ? static_cast<long long>(kCertificateStored) : CryptokiFailureStatus(rv);
 }
 

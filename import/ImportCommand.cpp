@@ -1,14 +1,14 @@
 #include "import/ImportCommand.h"
 
-#include <commctrl.h>
 #include <commdlg.h>
 
-#include "app/AppState.h"
-#include "app/Commands.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 #include "import/ImportCertificate.h"
 #include "import/PfxImportDialog.h"
 #include "import/PfxImportState.h"
+#include "objects/ObjectCommand.h"
 #include "objects/ObjectListing.h"
 
 namespace {
@@ -29,11 +29,6 @@ const CreateFailureText kCreateFailureTexts[] = {
     {CKR_GENERAL_ERROR, L"General error", L"General error occured.\n\r"},
     {CKR_ARGUMENTS_BAD, L"Certificate error", L"Out of range argument supplied.\n\r"},
 };
-
-int SelectedTokenRow() {
-    return static_cast<int>(
-        SendMessageW(AppState.TokenListView, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-}
 
 // The open-file dialog; false when the user cancels.
 bool ChooseImportFile(HWND owner, wchar_t (&path)[kPfxPathCapacity]) {
@@ -60,14 +55,13 @@ void ReportCreateFailure(CK_RV rv) {
 
 bool UserIsLoggedIn(int slot) {
     CK_SESSION_INFO info = {};
-    return slot >= 0 && slot < kMaxSlots &&
-           AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &info) == CKR_OK &&
+    return slot >= 0 && Cryptoki.FunctionList->C_GetSessionInfo(SessionTable[slot], &info) == CKR_OK &&
            info.state == CKS_RW_USER_FUNCTIONS;
 }
 
 // The file is a PFX: its dialog, for a user who is logged in.
-void HandOverToPfxImport(HWND mainWindow, int slot, const wchar_t* path) {
-    if (!UserIsLoggedIn(slot)) {
+void HandOverToPfxImport(const ObjectCommand& command, const wchar_t* path) {
+    if (!UserIsLoggedIn(command.slot)) {
         MessageBoxW(nullptr, L"To import pfx you must login first.\n\r", L"Login required", MB_ICONWARNING);
         return;
     }
@@ -76,7 +70,8 @@ void HandOverToPfxImport(HWND mainWindow, int slot, const wchar_t* path) {
     SecureZeroMemory(PfxImportState.PfxPasswordBuffer, sizeof PfxImportState.PfxPasswordBuffer);
     PfxImportState.PfxImportChain = false;
     PfxImportState.PfxKeyExtractable = false;
-    OpenPfxImportDialog(mainWindow);
+    PfxImportState.DialogSlot = command.slot;
+    OpenPfxImportDialog(command);
 }
 
 }  // namespace
@@ -90,12 +85,13 @@ void NotifyCertificateImported() {
                         kCertificateImportedTimeoutMs, &answer);
 }
 
-void OnImportCommand(HWND mainWindow) {
+void OnImportCommand(const ObjectCommand& command) {
+    if (command.slot < 0)
+        return;  // no token to import onto
     wchar_t path[kPfxPathCapacity] = {};
-    if (!ChooseImportFile(mainWindow, path))
+    if (!ChooseImportFile(command.owner, path))
         return;
-    const int slot = SelectedTokenRow();
-    const long long result = ImportCertificate(slot, path, nullptr, nullptr);
+    const long long result = ImportCertificate(command.slot, path, nullptr, nullptr);
     CK_RV rv = CKR_OK;
     if (IsCryptokiFailure(result, &rv)) {
         ReportCreateFailure(rv);
@@ -110,10 +106,9 @@ void OnImportCommand(HWND mainWindow) {
         return;
     }
     if (result == kFileIsPfx) {
-        HandOverToPfxImport(mainWindow, slot, path);
+        HandOverToPfxImport(command, path);
         return;
     }
     NotifyCertificateImported();
-    SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
-    StartObjectListing(slot);
+    StartObjectListing(command);
 }

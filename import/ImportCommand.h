@@ -9,9 +9,13 @@ constexpr UINT kCertificateImportedMessage = 458;
 // How long the message may wait for the window's program to take it.
 constexpr UINT kCertificateImportedTimeoutMs = 2000;
 
-// The command itself is OnImportCommand (app/Commands.h): the user picks a
-// certificate or PFX file, which is imported onto the token selected in the
-// token list.
+struct ObjectCommand;
+
+// The "Import Cert/PFX" command: the user picks a certificate or PFX file,
+// which is imported onto the command's token (the one selected when the
+// command began, before the open-file dialog), and the object list is
+// built again.
+void OnImportCommand(const ObjectCommand& command);
 
 // Sends kCertificateImportedMessage to the window titled "CLASS", if there
 // is one; a program that does not answer in time is left alone.

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
 #include "import/ImportCertificate.h"
 #include "import/KeyContainerSweep.h"
 #include "import/PfxImportState.h"
@@ -175,7 +174,7 @@ long long ImportCertificatesOfStore(HCERTSTORE store, PfxImportRun* run) {
 
 long long ImportOpenedStore(HCERTSTORE store, const KeyContainerSweep& containers) {
     PfxImportRun run;
-    run.Slot = AppState.DialogSlot;
+    run.Slot = PfxImportState.DialogSlot;
     run.ImportChain = PfxImportState.PfxImportChain;
     run.KeyExtractable = PfxImportState.PfxKeyExtractable;
     run.Containers = &containers;

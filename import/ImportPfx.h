@@ -20,7 +20,7 @@ enum ImportPfxResult {
     kPfxContainerNotOpened = 7,  // the certificate's key container cannot be opened
 };
 
-// Imports PfxImportState.PfxFilePath onto the token of AppState.DialogSlot,
+// Imports PfxImportState.PfxFilePath onto the token of PfxImportState.DialogSlot,
 // with the options PfxImportChain and PfxKeyExtractable. The password goes
 // to the platform as given, every character of it: cut at the first one
 // beyond Latin-1, a Greek or Cyrillic password would never open its file.

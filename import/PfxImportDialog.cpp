@@ -1,13 +1,11 @@
 #include "import/PfxImportDialog.h"
 
-#include <commctrl.h>
-
-#include "app/AppState.h"
-#include "app/SecretEdits.h"
+#include "admin/SecretEdits.h"
 #include "cryptoki/ErrorReport.h"
 #include "import/ImportCertificate.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
+#include "objects/ObjectCommand.h"
 #include "objects/ObjectListing.h"
 #include "res/resource.h"
 
@@ -29,23 +27,20 @@ const PfxResultAction kPfxResultActions[] = {
     {kImportOutOfMemory, L"Error in allocating memory", L"", true},
 };
 
-int SelectedTokenRow() {
-    return static_cast<int>(
-        SendMessageW(AppState.TokenListView, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-}
-
-BOOL OnInitDialog(HWND dialog) {
+BOOL OnInitDialog(HWND dialog, LPARAM command) {
+    SetWindowLongPtrW(dialog, DWLP_USER, command);
     HWND password = GetDlgItem(dialog, IDC_PFX_PASSWORD);
     SendMessageW(password, EM_LIMITTEXT, kPfxPasswordCapacity - 1, 0);
     SetFocus(password);
-    AppState.DialogSlot = SelectedTokenRow();
     return FALSE;  // the focus is set
 }
 
-// After a successful import: the object list is built again.
+// After a successful import: the object list is built again for the token
+// the import went to.
 void FinishImport(HWND dialog) {
-    SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
-    if (StartObjectListing(AppState.DialogSlot))
+    ObjectCommand listing = *reinterpret_cast<const ObjectCommand*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    listing.slot = PfxImportState.DialogSlot;
+    if (StartObjectListing(listing))
         EndDialog(dialog, 0);
 }
 
@@ -97,11 +92,11 @@ void OnOk(HWND dialog) {
 
 }  // namespace
 
-INT_PTR CALLBACK PfxImportDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK PfxImportDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         GuardSecretEdits(dialog);
-        return OnInitDialog(dialog);
+        return OnInitDialog(dialog, lParam);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
             OnOk(dialog);
@@ -121,6 +116,7 @@ INT_PTR CALLBACK PfxImportDialog(HWND dialog, UINT message, WPARAM wParam, LPARA
     return FALSE;
 }
 
-void OpenPfxImportDialog(HWND owner) {
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PFX_IMPORT), owner, PfxImportDialog, 0);
+void OpenPfxImportDialog(const ObjectCommand& command) {
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PFX_IMPORT), command.owner, PfxImportDialog,
+                    reinterpret_cast<LPARAM>(&command));
 }

@@ -6,5 +6,9 @@
 
 INT_PTR CALLBACK PfxImportDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Opens the dialog modally, owned by `owner`, on PfxImportState.
-void OpenPfxImportDialog(HWND owner);
+struct ObjectCommand;
+
+// Opens the dialog modally, owned by the command's main window, on
+// PfxImportState (for the token PfxImportState.DialogSlot); after an import
+// the command's object list is built again.
+void OpenPfxImportDialog(const ObjectCommand& command);

@@ -4,7 +4,8 @@
 #include <iterator>
 #include <new>
 
-#include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ RsaKeyParts MakeBigEndianParts(BYTE* blob, const RsaKeyBlobLayout& layout) {
 
 CK_RV CreateObject(int slot, std::vector<CK_ATTRIBUTE>& attributes) {
     CK_OBJECT_HANDLE object = 0;
-    return AppState.FunctionList->C_CreateObject(AppState.SessionTable[slot], attributes.data(),
+    return Cryptoki.FunctionList->C_CreateObject(SessionTable[slot], attributes.data(),
                                                  static_cast<CK_ULONG>(attributes.size()), &object);
 }
 

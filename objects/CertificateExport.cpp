@@ -6,9 +6,11 @@
 
 #include <vector>
 
-#include "app/AppState.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 #include "objects/CertificateFile.h"
+#include "objects/ObjectCommand.h"
 #include "objects/ObjectListSelection.h"
 #include "objects/ObjectTables.h"
 #include "objects/ObjectText.h"
@@ -21,12 +23,12 @@ constexpr size_t kFileNameUnits = 256;
 
 // Shows the save dialog with `name` proposed; the chosen path, or empty.
 // `invalidName` tells whether the dialog refused the proposed name.
-std::wstring AskSavePath(const std::wstring& name, bool* invalidName) {
+std::wstring AskSavePath(HWND owner, const std::wstring& name, bool* invalidName) {
     wchar_t path[kFileNameUnits] = {};
     name.copy(path, kFileNameUnits - 1);
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = AppState.MainWindow;
+    dialog.hwndOwner = owner;
     dialog.lpstrFilter = L"Certificate files (*.crt)\0*.crt\0";
     dialog.lpstrFile = path;
     dialog.nMaxFile = kFileNameUnits;
@@ -63,7 +65,7 @@ long long SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstr
 std::wstring DefaultExportFileName(CK_OBJECT_HANDLE handle, int slot) {
     unsigned char label[70] = {};
     CK_ATTRIBUTE attribute = {CKA_LABEL, label, sizeof label};
-    CK_RV rv = AppState.FunctionList->C_GetAttributeValue(AppState.SessionTable[slot], handle,
+    CK_RV rv = Cryptoki.FunctionList->C_GetAttributeValue(SessionTable[slot], handle,
                                                           &attribute, 1);
     if (rv != CKR_OK || attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION ||
         attribute.ulValueLen == 0 || attribute.ulValueLen > sizeof label)
@@ -74,11 +76,10 @@ std::wstring DefaultExportFileName(CK_OBJECT_HANDLE handle, int slot) {
     return IsUsableFileName(name) ? name : kFallbackFileName;
 }
 
-void ExportCertificateCommand() {
-    const int row = FirstSelectedRow(AppState.ObjectListView);
-    const int slot = FirstSelectedRow(AppState.TokenListView);
-    // Nothing happens while a worker holds the session.
-    if (AppState.Busy || slot < 0 || slot >= kMaxSlots || !IsCertificateRow(row))
+void ExportCertificateCommand(const ObjectCommand& command) {
+    const int row = FirstSelectedRow(command.objectList);
+    const int slot = command.slot;
+    if (slot < 0 || !IsCertificateRow(command.objectList, row))
         return;
     const CK_OBJECT_HANDLE handle = ObjectHandleAt(row);
     if (handle == 0) {
@@ -86,9 +87,9 @@ void ExportCertificateCommand() {
         return;
     }
     bool invalidName = false;
-    std::wstring path = AskSavePath(DefaultExportFileName(handle, slot), &invalidName);
+    std::wstring path = AskSavePath(command.owner, DefaultExportFileName(handle, slot), &invalidName);
     if (path.empty() && invalidName)
-        path = AskSavePath(kFallbackFileName, &invalidName);
+        path = AskSavePath(command.owner, kFallbackFileName, &invalidName);
     if (path.empty())
         return;
 

@@ -15,5 +15,7 @@ long long SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstr
 // "Exported Certificate" when it has none or it cannot be a file name.
 std::wstring DefaultExportFileName(CK_OBJECT_HANDLE handle, int slot);
 
-// The "Export certificate" command.
-void ExportCertificateCommand();
+struct ObjectCommand;
+
+// The "Export certificate" command, for the selected object row.
+void ExportCertificateCommand(const ObjectCommand& command);

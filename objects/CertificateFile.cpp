@@ -4,12 +4,13 @@
 
 #include <new>
 
-#include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
 
 CK_RV QueryCertificateValueLength(int slot, CK_OBJECT_HANDLE handle, CK_ULONG* length) {
     CK_ATTRIBUTE attribute = {CKA_VALUE, nullptr, 0};
     const CK_RV rv =
-        AppState.FunctionList->C_GetAttributeValue(AppState.SessionTable[slot], handle, &attribute, 1);
+        Cryptoki.FunctionList->C_GetAttributeValue(SessionTable[slot], handle, &attribute, 1);
     *length = attribute.ulValueLen;
     return rv;
 }
@@ -30,7 +31,7 @@ bool AllocateCertificateValue(CK_ULONG length, std::vector<unsigned char>* value
 CK_RV ReadCertificateValueInto(int slot, CK_OBJECT_HANDLE handle, std::vector<unsigned char>* value) {
     CK_ATTRIBUTE attribute = {CKA_VALUE, value->data(), static_cast<CK_ULONG>(value->size())};
     const CK_RV rv =
-        AppState.FunctionList->C_GetAttributeValue(AppState.SessionTable[slot], handle, &attribute, 1);
+        Cryptoki.FunctionList->C_GetAttributeValue(SessionTable[slot], handle, &attribute, 1);
     if (rv == CKR_OK && attribute.ulValueLen < value->size())
         value->resize(attribute.ulValueLen);
     return rv;

@@ -3,9 +3,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-
-#include "app/AppState.h"
-#include "import/DerStructure.h"
+#include "cryptoki/ModuleLoader.h"
+#include "objects/DerStructure.h"
 #include "objects/CertificateFile.h"
 
 namespace {
@@ -52,13 +51,11 @@ std::wstring CommonNameValue(const CERT_RDN_ATTR& attribute) {
     }
 }
 
-void ShowNameError(const wchar_t* text) {
-    MessageBoxW(nullptr, text, L"", MB_ICONERROR);
-}
+const wchar_t kNoMemoryText[] = L"Error in allocating memory";
 
 }  // namespace
 
-std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der) {
+std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der, const wchar_t** notice) {
     std::wstring name;
     // Token bytes reach the platform's decoder only as sound DER: Wine's
     // decoder writes past its heap block on a BIT STRING without content.
@@ -70,9 +67,9 @@ std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der) {
         return name;
     auto* subject = DecodeCertificateObject<CERT_NAME_INFO>(X509_NAME, info->Subject.pbData,
                                                  info->Subject.cbData);
-    if (!subject && (GetLastError() == ERROR_NOT_ENOUGH_MEMORY ||
-                     GetLastError() == static_cast<DWORD>(E_OUTOFMEMORY)))
-        ShowNameError(L"Error in allocating memory");
+    if (!subject && notice &&
+        (GetLastError() == ERROR_NOT_ENOUGH_MEMORY || GetLastError() == static_cast<DWORD>(E_OUTOFMEMORY)))
+        *notice = kNoMemoryText;
     if (subject) {
         // The last common name wins, as in most displays of a subject.
         for (DWORD r = 0; r < subject->cRDN; ++r) {
@@ -88,45 +85,24 @@ std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der) {
     return name;
 }
 
-CK_RV ReadAttributeBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
-                         CK_ATTRIBUTE_TYPE type, std::vector<unsigned char>* value) {
-    CK_ATTRIBUTE attribute = {type, nullptr, 0};
-    CK_RV rv = AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1);
-    if (rv != CKR_OK)
-        return rv;
-    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION)
-        return CKR_ATTRIBUTE_TYPE_INVALID;
-    value->assign(attribute.ulValueLen, 0);
-    if (value->empty())
-        return CKR_OK;
-    attribute.pValue = value->data();
-    rv = AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1);
-    if (rv == CKR_OK)
-        value->resize(attribute.ulValueLen);
-    return rv;
-}
-
-void ReadCertificateCommonName(int slot, CK_OBJECT_HANDLE handle, std::wstring* name) {
+const wchar_t* ReadCertificateCommonName(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle, std::wstring* name) {
     name->clear();
-    const CK_SESSION_HANDLE session = AppState.SessionTable[slot];
     CK_ATTRIBUTE attribute = {CKA_VALUE, nullptr, 0};
-    if (AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1) != CKR_OK ||
+    if (Cryptoki.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1) != CKR_OK ||
         attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION)
-        return;
-    if (attribute.ulValueLen == 0) {
-        ShowNameError(L"Can't read certificate from the token");
-        return;
-    }
+        return nullptr;
+    if (attribute.ulValueLen == 0)
+        return L"Can't read certificate from the token";
     // A length no certificate has (a module may claim gigabytes) is an
     // allocation that failed: no such buffer is ever zero-filled.
     std::vector<unsigned char> der;
-    if (!AllocateCertificateValue(attribute.ulValueLen, &der)) {
-        ShowNameError(L"Error in allocating memory");
-        return;
-    }
+    if (!AllocateCertificateValue(attribute.ulValueLen, &der))
+        return kNoMemoryText;
     attribute.pValue = der.data();
-    if (AppState.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1) != CKR_OK)
-        return;
+    if (Cryptoki.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1) != CKR_OK)
+        return nullptr;
     der.resize(attribute.ulValueLen < der.size() ? attribute.ulValueLen : der.size());
-    *name = CommonNameFromCertificate(der);
+    const wchar_t* notice = nullptr;
+    *name = CommonNameFromCertificate(der, &notice);
+    return notice;
 }

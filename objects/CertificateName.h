@@ -27,14 +27,13 @@ T* DecodeCertificateObject(LPCSTR structType, const BYTE* data, DWORD size) {
 
 // The last common name of the subject of the DER certificate `der`; empty
 // when the certificate cannot be decoded, has no common name or holds one
-// that cannot be converted. The name is whole, however long.
-std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der);
+// that cannot be converted. The name is whole, however long. When the
+// platform has no memory for the decoded subject, `notice` (if given) is
+// set to the text of the box that says so.
+std::wstring CommonNameFromCertificate(const std::vector<unsigned char>& der, const wchar_t** notice = nullptr);
 
-// Reads the certificate object `handle` on the session of `slot` and gives
-// its subject's common name (empty when none can be read). Shows a box when
-// the token holds an empty value.
-void ReadCertificateCommonName(int slot, CK_OBJECT_HANDLE handle, std::wstring* name);
-
-// Reads an attribute of any length: a length query, then the value.
-CK_RV ReadAttributeBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
-                         CK_ATTRIBUTE_TYPE type, std::vector<unsigned char>* value);
+// Reads the certificate object `handle` on `session` and gives its
+// subject's common name (empty when none can be read). Makes Cryptoki calls
+// only, so that the listing worker can use it: the text of a box to show
+// (an empty value on the token, no memory), or null.
+const wchar_t* ReadCertificateCommonName(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle, std::wstring* name);

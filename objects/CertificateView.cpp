@@ -7,9 +7,9 @@
 #include <ctime>
 #include <vector>
 
-#include "app/AppState.h"
 #include "cryptoki/ErrorReport.h"
 #include "objects/CertificateFile.h"
+#include "objects/ObjectCommand.h"
 #include "objects/ObjectListSelection.h"
 #include "objects/ObjectTables.h"
 
@@ -48,14 +48,10 @@ long long ShowCertificate(int slot, int row) {
     return 0;
 }
 
-void ShowSelectedCertificate() {
-    // A row of a listing that is still running is left alone: the worker
-    // owns the session until it ends.
-    if (AppState.Busy)
-        return;
-    const int row = FirstSelectedRow(AppState.ObjectListView);
-    const int slot = FirstSelectedRow(AppState.TokenListView);
-    if (slot < 0 || slot >= kMaxSlots || !IsCertificateRow(row))
+void ShowSelectedCertificate(const ObjectCommand& command) {
+    const int row = FirstSelectedRow(command.objectList);
+    const int slot = command.slot;
+    if (slot < 0 || !IsCertificateRow(command.objectList, row))
         return;
 
     const long long result = ShowCertificate(slot, row);

@@ -12,5 +12,7 @@ long long ShowCertificate(int slot, int row);
 // The viewer file name for `number`: "<temporary folder>cert<number>.crt".
 std::wstring ViewerFilePath(const std::wstring& temporaryFolder, int number);
 
+struct ObjectCommand;
+
 // A double-click on the object list: shows the selected certificate row.
-void ShowSelectedCertificate();
+void ShowSelectedCertificate(const ObjectCommand& command);

@@ -2,21 +2,11 @@
 
 #include <commctrl.h>
 
+#include "objects/ObjectTables.h"
+
 namespace {
 
-// The list view's own procedure, kept as a window property while the
-// row-adding procedure stands in front of it.
-const wchar_t kListProcedureProperty[] = L"TokenManager.ObjectListProcedure";
-
-struct RowBatch {
-    int firstRow;
-    const std::vector<ObjectRowCells>* rows;
-};
-
-UINT AddRowsMessage() {
-    static const UINT message = RegisterWindowMessageW(L"TokenManager.AddObjectRows");
-    return message;
-}
+unsigned CurrentGeneration = 1;
 
 bool AddRow(HWND list, int row, const ObjectRowCells& cells) {
     if (static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) != row)
@@ -40,49 +30,40 @@ bool AddRow(HWND list, int row, const ObjectRowCells& cells) {
     return true;
 }
 
+}  // namespace
+
+void EmptyObjectList(HWND list) {
+    SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    ClearObjectTables();
+    if (++CurrentGeneration == 0)
+        CurrentGeneration = 1;
+}
+
+unsigned ObjectListGeneration() {
+    return CurrentGeneration;
+}
+
 // Wine's list view recomputes its layout for every row and cell that goes
 // in while it redraws, which makes a long listing quadratic: the batch goes
 // in with redrawing off and the list is repainted once after it.
-int AddRows(HWND list, const RowBatch& batch) {
+bool AddListedRows(HWND list, const ObjectRowBatch& batch) {
+    if (batch.generation != CurrentGeneration)
+        return false;
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    int added = 0;
-    for (const ObjectRowCells& cells : *batch.rows) {
-        if (!AddRow(list, batch.firstRow + added, cells))
+    bool all = true;
+    int row = batch.firstRow;
+    for (const ListedRow& listed : batch.rows) {
+        // The tables are filled with the row, so that whoever sees a row
+        // finds its entries.
+        if (!AddRow(list, row, listed.cells)) {
+            all = false;
             break;
-        ++added;
+        }
+        SetObjectRow(row++, listed.handle, listed.keyIdText);
     }
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, FALSE);
-    return added;
-}
-
-LRESULT CALLBACK ObjectListProcedure(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
-    const WNDPROC listProcedure = reinterpret_cast<WNDPROC>(GetPropW(list, kListProcedureProperty));
-    if (message == AddRowsMessage())
-        return AddRows(list, *reinterpret_cast<const RowBatch*>(lParam));
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(listProcedure));
-        RemovePropW(list, kListProcedureProperty);
-    }
-    return CallWindowProcW(listProcedure, list, message, wParam, lParam);
-}
-
-// Puts ObjectListProcedure in front of the list's procedure, once per list.
-// The property is set first, so that the procedure finds it from its
-// first message on.
-void InstallRowAdder(HWND list) {
-    if (GetPropW(list, kListProcedureProperty))
-        return;
-    SetPropW(list, kListProcedureProperty, reinterpret_cast<HANDLE>(GetWindowLongPtrW(list, GWLP_WNDPROC)));
-    SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ObjectListProcedure));
-}
-
-}  // namespace
-
-int AddObjectRows(HWND list, int firstRow, const std::vector<ObjectRowCells>& rows) {
-    const RowBatch batch = {firstRow, &rows};
-    if (GetWindowThreadProcessId(list, nullptr) == GetCurrentThreadId())
-        return AddRows(list, batch);
-    InstallRowAdder(list);
-    return static_cast<int>(SendMessageW(list, AddRowsMessage(), 0, reinterpret_cast<LPARAM>(&batch)));
+    if (!all)
+        ClearObjectTables();
+    return all;
 }

@@ -1,18 +1,43 @@
-// Adding rows to the object list from the listing worker. The list belongs
-// to the window thread; one message carries a whole batch of rows there,
-// instead of one message per cell, since a message between threads costs
-// far more than the Cryptoki reads of an object.
+// The rows of a listing and how they reach the object list. The listing
+// worker reads objects and sends their rows in batches; the window thread
+// puts each batch into the list and the object tables, unless the list
+// shows something else by then.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
+#include "cryptoki/Cryptoki.h"
 #include "objects/ObjectRow.h"
 
-// Adds `rows` to `list` at index `firstRow` onwards, on the list's own
-// thread (directly when called there). Answers how many landed at their
-// index: it stops at a row that cannot be put where it belongs (the list
-// was emptied meanwhile), and such a row is taken out again, since export,
-// view and delete find an object by its row in the handle table.
-int AddObjectRows(HWND list, int firstRow, const std::vector<ObjectRowCells>& rows);
+// One object's row: its handle, the hex ID of a key row (empty otherwise)
+// and the eight cells.
+struct ListedRow {
+    CK_OBJECT_HANDLE handle = 0;
+    std::string keyIdText;
+    ObjectRowCells cells;
+};
+
+// Rows read by a listing, the first of them at object-list row `firstRow`.
+// `generation` is the object list's generation the listing started on.
+struct ObjectRowBatch {
+    unsigned generation = 0;
+    int firstRow = 0;
+    std::vector<ListedRow> rows;
+};
+
+// Empties the object list and the object tables. Every emptying starts a
+// new generation of the list: rows of a listing started before it are no
+// longer taken.
+void EmptyObjectList(HWND list);
+// The generation the list is in now (never 0).
+unsigned ObjectListGeneration();
+
+// On the window thread: puts the batch into `list` and the tables when it
+// belongs to the list's generation. False when it does not, or when a row
+// cannot stand at its own index (the list was changed meanwhile: export,
+// view and delete find an object by its row, so such rows are taken out
+// again and the tables describe no row); the listing then stops.
+bool AddListedRows(HWND list, const ObjectRowBatch& batch);

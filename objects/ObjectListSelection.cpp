@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include "app/AppState.h"
 #include "objects/ObjectText.h"
 
 int FirstSelectedRow(HWND listView) {
@@ -30,7 +29,7 @@ std::wstring CellText(HWND listView, int row, int cell, int maxChars) {
     return text;
 }
 
-bool IsCertificateRow(int row) {
+bool IsCertificateRow(HWND list, int row) {
     // The type cell is read into 30 characters, enough for the marker text.
-    return row >= 0 && CellText(AppState.ObjectListView, row, 1, 30) == kCertificateTypeText;
+    return row >= 0 && CellText(list, row, 1, 30) == kCertificateTypeText;
 }

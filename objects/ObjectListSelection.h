@@ -15,6 +15,6 @@ std::vector<int> SelectedRows(HWND listView);
 // Text of one cell, at most `maxChars` characters.
 std::wstring CellText(HWND listView, int row, int cell, int maxChars);
 
-// True when `row` of the object list is a certificate row (its type cell
-// reads exactly "Digital certificate").
-bool IsCertificateRow(int row);
+// True when `row` of the object list `list` is a certificate row (its type
+// cell reads exactly "Digital certificate").
+bool IsCertificateRow(HWND list, int row);

@@ -1,98 +1,65 @@
 #include "objects/ObjectListing.h"
 
 #include <windows.h>
-#include <commctrl.h>
 
-#include "app/AppState.h"
-#include "app/TokenPanel.h"
-#include "cryptoki/ErrorReport.h"
-#include "objects/TokenObjectList.h"
+#include "cryptoki/ModuleLoader.h"
+#include "cryptoki/SessionTable.h"
+#include "objects/ObjectCommand.h"
+#include "objects/ObjectListRows.h"
 
 namespace {
 
 const wchar_t kPublicOnlyText[] =
     L"Only public objects are visible.\nTo see all token objects, please login to token.\n\r";
 
-int SelectedTokenRow() {
-    return static_cast<int>(
-        SendMessageW(AppState.TokenListView, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+class ListingJob : public WorkerJob {
+public:
+    explicit ListingJob(const ListingJobData& data) : data_(data) {}
+    std::unique_ptr<WorkerResult> Run(HWND window) override { return ObjectListThread(data_, *this, window); }
+
+private:
+    ListingJobData data_;
+};
+
+// Starts the listing worker on the (empty) object list of this generation.
+bool StartListingWorker(const ObjectCommand& command) {
+    ListingJobData data;
+    data.session = SessionTable[command.slot];
+    data.generation = ObjectListGeneration();
+    return command.workers && command.workers->StartWorker(std::unique_ptr<WorkerJob>(new ListingJob(data)), true);
 }
 
 }  // namespace
 
-void SetSessionControlsEnabled(bool enabled) {
-    for (HWND button : AppState.MainButtons)
-        if (button)
-            EnableWindow(button, enabled);
-    if (AppState.AdminMode)
-        for (HWND button : AppState.AdminButtons)
-            if (button)
-                EnableWindow(button, enabled);
-    EnableWindow(AppState.TokenListView, enabled);
+std::unique_ptr<WorkerResult> ObjectListThread(const ListingJobData& job, const WorkerJob& stop, HWND window) {
+    WindowRowSink sink(window, stop);
+    const ListingOutcome outcome = ListTokenObjects(job.session, job.generation, sink);
+    return std::unique_ptr<WorkerResult>(new ListingResult(outcome, job.generation));
 }
 
-void RestoreButtonsFromSession(int workerSlot) {
-    // The slot monitor may have selected another token while the worker ran
-    // (its own button update was held back then): the buttons follow the
-    // token the user now sees, and stay disabled when none is selected.
-    // The monitor also held back enabling the object list for a token put
-    // in meanwhile: a token whose session answers gets its list back.
-    const int slot = AppState.TokenListView ? SelectedTokenRow() : workerSlot;
-    CK_SESSION_INFO info = {};
-    if (slot >= 0 && slot < kMaxSlots &&
-        AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &info) == CKR_OK) {
-        UpdateButtonsForState(info.state);
-        EnableWindow(AppState.ObjectListView, TRUE);
-    }
+void ListingResult::Apply(WorkerEnd&) {
+    ReportListingOutcome(outcome_, generation_);
 }
 
-DWORD WINAPI ObjectListThread(LPVOID parameter) {
-    const int slot = static_cast<int>(reinterpret_cast<INT_PTR>(parameter));
-    SetSessionControlsEnabled(false);
-    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    AppState.Busy = true;
-
-    if (ListTokenObjects(slot) == 1)
-        AppState.FunctionList->C_FindObjectsFinal(AppState.SessionTable[slot]);
-
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    AppState.Busy = false;
-    RestoreButtonsFromSession(slot);
-    EnableWindow(AppState.TokenListView, TRUE);
-    return 0;
+bool StartObjectListing(const ObjectCommand& command) {
+    if (command.slot < 0 || command.listGeneration != ObjectListGeneration())
+        return true;  // nothing to list, or the list shows another token now
+    EmptyObjectList(command.objectList);
+    return StartListingWorker(command);
 }
 
-bool StartObjectListing(int slot) {
-    if (slot < 0 || slot >= kMaxSlots || AppState.Busy)
-        return false;
-    SetSessionControlsEnabled(false);
-    AppState.Busy = true;
-    HANDLE thread = CreateThread(nullptr, 0, ObjectListThread,
-                                 reinterpret_cast<LPVOID>(static_cast<INT_PTR>(slot)), 0, nullptr);
-    if (!thread) {
-        AppState.Busy = false;
-        RestoreButtonsFromSession(slot);
-        EnableWindow(AppState.TokenListView, TRUE);
-        return false;
-    }
-    CloseHandle(thread);
-    return true;
-}
-
-void DisplayObjectsCommand() {
-    // A listing or deletion still runs: its rows stay and no second search
-    // starts on the same session.
-    if (AppState.Busy)
-        return;
-    SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
-    const int slot = SelectedTokenRow();
-    if (slot < 0 || slot >= kMaxSlots)
+void DisplayObjectsCommand(const ObjectCommand& command, bool* publicOnlyWarningArmed) {
+    EmptyObjectList(command.objectList);
+    if (command.slot < 0)
         return;  // nothing selected: nothing to list
+    const unsigned emptied = ObjectListGeneration();
     CK_SESSION_INFO info = {};
-    if (AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[slot], &info) == CKR_OK &&
-        info.state != CKS_RW_USER_FUNCTIONS && AppState.PublicOnlyWarningArmed) {
+    if (Cryptoki.FunctionList->C_GetSessionInfo(SessionTable[command.slot], &info) == CKR_OK &&
+        info.state != CKS_RW_USER_FUNCTIONS && *publicOnlyWarningArmed) {
         MessageBoxW(nullptr, kPublicOnlyText, L"User not logged in", MB_ICONWARNING);
-        AppState.PublicOnlyWarningArmed = false;
+        *publicOnlyWarningArmed = false;
     }
-    StartObjectListing(slot);
+    // A slot event while the warning was up may have selected another token.
+    if (emptied == ObjectListGeneration())
+        StartListingWorker(command);
 }

@@ -3,25 +3,45 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "objects/TokenObjectList.h"
+#include "objects/Worker.h"
 
-// Worker thread: the slot is the thread's argument.
-DWORD WINAPI ObjectListThread(LPVOID slot);
+struct ObjectCommand;
 
-// Disables the buttons and the token list, sets Busy and starts
-// ObjectListThread for `slot`. Runs on the window thread, so that a second
-// click finds the buttons already disabled. False when the thread cannot be
-// started (the controls are then restored).
-bool StartObjectListing(int slot);
+// What a listing worker is given when it starts.
+struct ListingJobData {
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;  // the session of the listed token
+    unsigned generation = 0;                        // the object list's generation (ObjectListGeneration)
+};
 
-// The "Display objects" command.
-void DisplayObjectsCommand();
+// The listing worker's body: lists the objects of `job` into the object
+// list of the main window `window`, through its messages; the end result is
+// the listing's outcome.
+std::unique_ptr<WorkerResult> ObjectListThread(const ListingJobData& job, const WorkerJob& stop, HWND window);
 
-// Enables or disables the main and administrator buttons and the token list.
-void SetSessionControlsEnabled(bool enabled);
+// The end result of a listing, also of the deletion's rebuilt listing:
+// the failure's report or the cap's box, after the rows.
+class ListingResult : public WorkerResult {
+public:
+    ListingResult(const ListingOutcome& outcome, unsigned generation) : outcome_(outcome), generation_(generation) {}
+    void Apply(WorkerEnd& end) override;
 
-// After a worker on `workerSlot` ends: applies the session state of the
-// token selected now (normally the worker's own) to the buttons and enables
-// the object list when that session can be read. With no token selected the
-// buttons stay disabled.
-void RestoreButtonsFromSession(int workerSlot);
+private:
+    ListingOutcome outcome_;
+    unsigned generation_;
+};
+
+// Lists the command's token again after a change (an import): empties the
+// object list and starts ObjectListThread. The worker host disables the
+// buttons and the token list and sets Busy on the window thread before the
+// worker runs, so that a second click finds them disabled. A list that
+// shows another token by now (a token put in while the command ran) is
+// left alone. False only when the worker cannot start.
+bool StartObjectListing(const ObjectCommand& command);
+
+// The "Display objects" command. `publicOnlyWarningArmed` is the main
+// window's flag of the public-objects warning: the warning is shown at
+// most once until the token list re-arms it.
+void DisplayObjectsCommand(const ObjectCommand& command, bool* publicOnlyWarningArmed);

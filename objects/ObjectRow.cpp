@@ -1,6 +1,6 @@
 #include "objects/ObjectRow.h"
 
-#include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 #include "objects/ObjectText.h"
 
 namespace {
@@ -15,7 +15,7 @@ bool IsAvailable(CK_ULONG length) {
 
 CK_RV GetAttributes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE* attributes,
                     CK_ULONG count) {
-    CK_RV rv = AppState.FunctionList->C_GetAttributeValue(session, handle, attributes, count);
+    CK_RV rv = Cryptoki.FunctionList->C_GetAttributeValue(session, handle, attributes, count);
     return rv == CKR_ATTRIBUTE_TYPE_INVALID ? CKR_OK : rv;
 }
 

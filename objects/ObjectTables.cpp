@@ -1,20 +1,15 @@
 #include "objects/ObjectTables.h"
 
-#include <mutex>
 #include <vector>
 
 namespace {
 
-// The listing worker fills the tables while the window thread may read rows
-// already shown; the lock keeps a growing table safe to read.
-std::mutex tableLock;
 std::vector<CK_OBJECT_HANDLE> ObjectHandleTable;
 std::vector<std::string> KeyIdTextTable;
 
 }  // namespace
 
 void ClearObjectTables() {
-    std::lock_guard<std::mutex> lock(tableLock);
     ObjectHandleTable.clear();
     KeyIdTextTable.clear();
 }
@@ -22,7 +17,6 @@ void ClearObjectTables() {
 void SetObjectRow(int row, CK_OBJECT_HANDLE handle, const std::string& keyIdText) {
     if (row < 0)
         return;
-    std::lock_guard<std::mutex> lock(tableLock);
     const size_t index = static_cast<size_t>(row);
     if (ObjectHandleTable.size() <= index) {
         ObjectHandleTable.resize(index + 1, 0);
@@ -33,20 +27,17 @@ void SetObjectRow(int row, CK_OBJECT_HANDLE handle, const std::string& keyIdText
 }
 
 CK_OBJECT_HANDLE ObjectHandleAt(int row) {
-    std::lock_guard<std::mutex> lock(tableLock);
     if (row < 0 || static_cast<size_t>(row) >= ObjectHandleTable.size())
         return 0;
     return ObjectHandleTable[static_cast<size_t>(row)];
 }
 
 std::string KeyIdTextAt(int row) {
-    std::lock_guard<std::mutex> lock(tableLock);
     if (row < 0 || static_cast<size_t>(row) >= KeyIdTextTable.size())
         return std::string();
     return KeyIdTextTable[static_cast<size_t>(row)];
 }
 
 int ObjectRowCount() {
-    std::lock_guard<std::mutex> lock(tableLock);
     return static_cast<int>(ObjectHandleTable.size());
 }

@@ -1,7 +1,9 @@
 // Tables that describe the rows of the latest object listing, indexed by
 // object-list row: the object handle of every row and the hexadecimal CKA_ID
 // of every key row. They grow with the listing, however many objects the
-// token holds.
+// token holds. The window thread alone reads and writes them: the listing
+// worker's rows are put in by the window thread together with the rows of
+// the list.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 #include "res/resource.h"
 
 namespace {
@@ -76,11 +77,11 @@ bool AdminTest::MainButtonEnabled(int index) {
 }
 
 VendorFunctionList* AdminTest::Api() {
-    return AppState.FunctionList;
+    return Cryptoki.FunctionList;
 }
 
 CK_SESSION_HANDLE AdminTest::Session(int slot) {
-    return AppState.SessionTable[slot];
+    return SessionTable[slot];
 }
 
 CK_STATE AdminTest::SessionState(int slot) {

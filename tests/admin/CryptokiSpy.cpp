@@ -1,6 +1,7 @@
 #include "CryptokiSpy.h"
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ CK_RV SpySetUserPinPolicy(CK_SLOT_ID slot, CK_SESSION_HANDLE session, CK_ULONG l
 }  // namespace
 
 CryptokiSpy::CryptokiSpy() {
-    original_ = AppState.FunctionList;
+    original_ = Cryptoki.FunctionList;
     real = original_;
     spied_ = *original_;
     spied_.C_Login = SpyLogin;
@@ -96,12 +97,12 @@ CryptokiSpy::CryptokiSpy() {
     spied_.C_CloseAllSessions = SpyCloseAllSessions;
     spied_.C_OpenSession = SpyOpenSession;
     spied_.C_SetUserPinPolicy = SpySetUserPinPolicy;
-    AppState.FunctionList = &spied_;
+    Cryptoki.FunctionList = &spied_;
     Clear();
 }
 
 CryptokiSpy::~CryptokiSpy() {
-    AppState.FunctionList = original_;
+    Cryptoki.FunctionList = original_;
     real = nullptr;
 }
 

@@ -1,6 +1,6 @@
 // Records the PIN-related Cryptoki calls that the code under test makes, and
 // forwards every one of them to the real module: the token still answers.
-// Installed into AppState.FunctionList for the spy's lifetime.
+// Installed into Cryptoki.FunctionList for the spy's lifetime.
 #pragma once
 
 #include <mutex>

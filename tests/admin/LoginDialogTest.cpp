@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include "app/AppState.h"
+#include "app/MainWindowHost.h"
 #include "objects/ObjectListing.h"
 
 namespace {
@@ -243,8 +244,9 @@ TEST_F(LoginDialogTest, APinTheConversionCannotExpressIsSentEmpty) {
 
 // Lists the token's objects as the listing worker does; the number of rows.
 int ListObjects(MainWindowFixture& window) {
-    SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
-    if (!StartObjectListing(kTokenSlot))
+    ObjectCommand command = BindObjectCommand();
+    command.slot = kTokenSlot;
+    if (!StartObjectListing(command) || !AppState.Busy)
         return -1;
     if (!window.PumpUntil([] { return !AppState.Busy; }, 10000))
         return -1;

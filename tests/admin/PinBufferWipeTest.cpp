@@ -6,6 +6,7 @@
 #include "AdminFixture.h"
 #include "CryptokiSpy.h"
 #include "app/Commands.h"
+#include "app/MainWindowHost.h"
 #include "import/PfxImportDialog.h"
 #include "res/resource.h"
 #include "support/MemoryProbe.h"
@@ -156,8 +157,8 @@ TEST_F(PinBufferWipeTest, PinEditsGiveNothingToTheClipboard) {
          command(kUnblockPinCommand)},
         {L"Change SO pincode", {IDC_SOPIN_OLD, IDC_SOPIN_NEW, IDC_SOPIN_CONFIRM}, command(kChangeSoPinCommand)},
         {L"Set user pincode policy", {IDC_POLICY_SO_PIN}, command(kPinPolicyCommand)},
-        {L"Import pfx properties", {IDC_PFX_PASSWORD}, [this] { OpenPfxImportDialog(window_.Window()); }},
-        {L"Generate CSR", {IDC_CSR_PIN}, [this] { OnGenerateCsrCommand(window_.Window()); }},
+        {L"Import pfx properties", {IDC_PFX_PASSWORD}, [] { OpenPfxImportDialog(BindObjectCommand()); }},
+        {L"Generate CSR", {IDC_CSR_PIN}, command(kGenerateCsrCommand)},
         {L"Change pincode", {IDC_CHANGE_OLD_PIN, IDC_CHANGE_NEW_PIN, IDC_CHANGE_CONFIRM_PIN},
          command(kChangePinCommand)},
     };

@@ -206,19 +206,20 @@ TEST_F(PinPolicyDialogTest, ALoggedInUserIsLoggedOutByTheSoLogin) {
     EXPECT_EQ(CKS_RW_PUBLIC_SESSION, SessionState());
 }
 
-// OK takes the selected row again; when the token's row is no longer
-// selected the dialog closes without touching any session.
-TEST_F(PinPolicyDialogTest, OkWithoutASelectedTokenClosesTheDialog) {
+// OK acts on the token of the opening, whatever is selected by then: the
+// selection cleared while the dialog is open changes nothing of the run.
+TEST_F(PinPolicyDialogTest, OkActsOnTheTokenOfTheOpeningWhateverIsSelectedThen) {
     CryptokiSpy spy;
-    ui_.Then(Step(kPolicyDialog, {{IDC_POLICY_SO_PIN, L"tolvane"}}, IDOK, [](HWND) {
-        LVITEMW item = {};
-        item.stateMask = LVIS_SELECTED;
-        SendMessageW(AppState.TokenListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
-                     reinterpret_cast<LPARAM>(&item));
-    }));
+    ui_.Then(Step(kPolicyDialog, {{IDC_POLICY_SO_PIN, L"tolvane"}, {IDC_POLICY_MIN_LENGTH, L"6"}}, IDOK, [](HWND) {
+           LVITEMW item = {};
+           item.stateMask = LVIS_SELECTED;
+           SendMessageW(AppState.TokenListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                        reinterpret_cast<LPARAM>(&item));
+       })).Then(Step(kStored));
     Run(kPinPolicyCommand);
 
-    EXPECT_TRUE(spy.Calls().empty());
+    EXPECT_EQ((std::vector<CK_ULONG>{3, 7, 6, 12}), TokenPolicy());
+    EXPECT_EQ(1u, spy.CallsOf("C_SetUserPinPolicy").size());
     EXPECT_EQ(CKS_RW_PUBLIC_SESSION, SessionState());
 }
 
@@ -241,8 +242,8 @@ protected:
 };
 
 TEST_F(PinPolicyWithoutVendorEntriesTest, TheCommandReportsNotSupportedAndCallsNothing) {
-    ASSERT_EQ(nullptr, AppState.FunctionList->C_GetUserPinPolicy);
-    ASSERT_EQ(nullptr, AppState.FunctionList->C_SetUserPinPolicy);
+    ASSERT_EQ(nullptr, Cryptoki.FunctionList->C_GetUserPinPolicy);
+    ASSERT_EQ(nullptr, Cryptoki.FunctionList->C_SetUserPinPolicy);
     CallCounter calls;
     RunExpectingOnlyTheCantGetBox();
     EXPECT_EQ(0, calls.Total()) << calls.Summary();

@@ -13,6 +13,7 @@
 #include "app/AppState.h"
 #include "app/ControlIds.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 #include "support/MainWindowFixture.h"
 #include "support/UiDriver.h"
 
@@ -96,7 +97,7 @@ TEST_F(KeyboardTest, DeleteKeyFollowsTheDeleteButton) {
         Key(VK_DELETE);
         EXPECT_TRUE(driver.Seen().empty() && driver.Unexpected().empty()) << "the button is disabled";
     }
-    ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[0], CKU_USER,
+    ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_Login(SessionTable[0], CKU_USER,
                                                      (CK_UTF8CHAR_PTR)kTestUserPin, 4));
     UpdateButtonsForState(CKS_RW_USER_FUNCTIONS);
     ASSERT_TRUE(IsWindowEnabled(AppState.MainButtons[kDeleteButton]));

@@ -84,9 +84,9 @@ TEST(MainWindowStart, RowPerSlotAndFirstTokenSelected) {
     EXPECT_EQ(0, AppState.CurrentSlot);
     EXPECT_EQ(4u, AppState.SlotCount);
     EXPECT_EQ(2u, AppState.TokenCount);
-    EXPECT_NE(0u, AppState.SessionTable[0]);
-    EXPECT_NE(0u, AppState.SessionTable[2]);
-    EXPECT_EQ(0u, AppState.SessionTable[1]);
+    EXPECT_NE(0u, SessionTable[0]);
+    EXPECT_NE(0u, SessionTable[2]);
+    EXPECT_EQ(0u, SessionTable[1]);
 
     // The panel shows the first token; its public session sets the buttons.
     ASSERT_EQ(6, MainWindowFixture::RowCount(AppState.TokenInfoView));

@@ -13,6 +13,7 @@
 #include "app/ContextMenus.h"
 #include "app/ControlIds.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 #include "support/MainWindowFixture.h"
 #include "support/UiDriver.h"
 
@@ -87,7 +88,7 @@ TEST_F(SelectionTest, EmptyAreaOrEmptySlotDisablesEverything) {
 }
 
 TEST_F(SelectionTest, SelectionFollowsTheSessionState) {
-    ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[2], CKU_USER,
+    ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_Login(SessionTable[2], CKU_USER,
                                                      (CK_UTF8CHAR_PTR)kTestUserPin, 4));
     window_.ClickTokenRow(2);
     EXPECT_EQ(L"Log out", window_.ButtonCaption(kLoginButton));
@@ -97,11 +98,11 @@ TEST_F(SelectionTest, SelectionFollowsTheSessionState) {
     window_.ClickTokenRow(0);
     EXPECT_EQ(L"Login", window_.ButtonCaption(kLoginButton));
     EXPECT_FALSE(window_.ButtonEnabled(kDeleteButton));
-    AppState.FunctionList->C_Logout(AppState.SessionTable[2]);
+    Cryptoki.FunctionList->C_Logout(SessionTable[2]);
 }
 
 TEST_F(SelectionTest, ExportFollowsTheFirstSelectedObject) {
-    ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[0], CKU_USER,
+    ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_Login(SessionTable[0], CKU_USER,
                                                      (CK_UTF8CHAR_PTR)kTestUserPin, 4));
     window_.ClickTokenRow(0);
     AddObjectRow(L"RSA Public key");
@@ -128,7 +129,7 @@ TEST_F(SelectionTest, ExportFollowsTheFirstSelectedObject) {
     item.state = LVIS_SELECTED;
     SendMessageW(AppState.ObjectListView, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&item));
     EXPECT_FALSE(window_.ButtonEnabled(kExportButton));
-    AppState.FunctionList->C_Logout(AppState.SessionTable[0]);
+    Cryptoki.FunctionList->C_Logout(SessionTable[0]);
 }
 
 TEST_F(SelectionTest, SerialEditOnlyOverTheSerialValue) {

@@ -16,6 +16,7 @@
 #include "app/ControlIds.h"
 #include "app/SlotMonitor.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 #include "support/CallCounter.h"
 #include "support/MainWindowFixture.h"
 #include "support/ObjectTemplates.h"
@@ -46,36 +47,32 @@ protected:
         ASSERT_TRUE(window_.AddToken(2, "Beta", "SERIAL-B"));
     }
 
-    // The monitor is ended through C_Finalize, which ends its wait: its
-    // report of that is answered here.
+    // The monitor is ended as the program ends it: asked to stop, then
+    // C_Finalize ends its wait, without a report.
     void TearDown() override {
         if (!monitor_)
             return;
-        UiDriver ui;
-        ui.Then({kReportCaption, {}, nullptr, IDOK});
-        AppState.FunctionList->C_Finalize(nullptr);
+        RequestSlotMonitorStop();
+        Cryptoki.FunctionList->C_Finalize(nullptr);
         EXPECT_TRUE(MonitorEnded()) << "the monitor did not end";
-        CloseHandle(monitor_);
     }
 
     void Tool(const std::wstring& arguments) { RunTool(window_.Store().Path(), arguments); }
 
-    // The main window, then the monitor thread on a handle of the test's own.
+    // The main window, then the monitor for it.
     void Start(bool adminMode = false) {
         ASSERT_EQ(0, window_.Start(adminMode));
         StartMonitor();
     }
     void StartMonitor() {
-        monitor_ = CreateThread(nullptr, 0, SlotMonitorThread, nullptr, 0, nullptr);
+        monitor_ = StartSlotMonitor(window_.Window());
         ASSERT_TRUE(monitor_);
     }
     // Pumps the test's messages (the monitor waits for them) until the
     // monitor has ended; its result in `result`.
     bool MonitorEnded(DWORD* result = nullptr) {
-        const bool ended =
-            window_.PumpUntil([this] { return WaitForSingleObject(monitor_, 0) == WAIT_OBJECT_0; }, kEventMs);
-        if (ended && result)
-            GetExitCodeThread(monitor_, result);
+        const bool ended = window_.PumpUntil([result] { return WaitForSlotMonitor(0, result); }, kEventMs);
+        monitor_ = !ended;
         return ended;
     }
 
@@ -92,14 +89,14 @@ protected:
 
     void ListObjectsAsUser(CK_SLOT_ID slot) {
         CK_UTF8CHAR pin[] = "1234";
-        ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[slot], CKU_USER, pin, 4));
+        ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_Login(SessionTable[slot], CKU_USER, pin, 4));
         window_.Click(kDisplayObjectsCommand);
         ASSERT_TRUE(window_.PumpUntil([] { return !AppState.Busy && IsWindowEnabled(AppState.TokenListView); }, 30000));
     }
 
     MainWindowFixture window_;
     UiDriver ui_;  // any box nobody expects is recorded and closed
-    HANDLE monitor_ = nullptr;
+    bool monitor_ = false;  // a monitor runs
 };
 
 TEST_F(SlotEventTest, RemovingTheLastTokenEmptiesAndDisablesEverything) {
@@ -183,7 +180,7 @@ TEST_F(SlotEventTest, InsertedTokenIsSelectedWithANewSession) {
     EXPECT_EQ(0, ObjectRows()) << "the other token's objects are gone";
     EXPECT_TRUE(IsWindowEnabled(AppState.ObjectListView));
     CK_SESSION_INFO session = {};
-    ASSERT_EQ(CKR_OK, AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[2], &session));
+    ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_GetSessionInfo(SessionTable[2], &session));
     EXPECT_EQ(2u, session.slotID);
     EXPECT_EQ(static_cast<CK_STATE>(CKS_RW_PUBLIC_SESSION), session.state);
     EXPECT_EQ(kLoginCaption, window_.ButtonCaption(kLoginButton));
@@ -202,7 +199,7 @@ TEST_F(SlotEventTest, TokenInsertedDuringAListingEndsThatListing) {
     ASSERT_EQ(CKR_OK, AddTokenObjects(0, NumberedDataObjects("data ", 1500)));
     Start();
     CK_UTF8CHAR pin[] = "1234";
-    ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[0], CKU_USER, pin, 4));
+    ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_Login(SessionTable[0], CKU_USER, pin, 4));
     // The worker is held in the middle of its search until the new token
     // is selected, so the insertion always lands while the listing runs.
     CallCounter calls;
@@ -283,8 +280,6 @@ TEST_F(SlotEventTest, WaitFailuresAreReportedAndEndTheMonitor) {
         StartMonitor();
         DWORD result = 0;
         ASSERT_TRUE(MonitorEnded(&result)) << c.result;
-        CloseHandle(monitor_);
-        monitor_ = nullptr;
         std::string why;
         ASSERT_TRUE(ui.WaitDone(&why)) << why;
         ASSERT_EQ(1u, ui.Seen().size());

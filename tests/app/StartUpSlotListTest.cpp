@@ -7,6 +7,7 @@
 #include "app/AppState.h"
 #include "app/StartUp.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 #include "support/MainWindowFixture.h"
 #include "support/UiDriver.h"
 
@@ -41,11 +42,11 @@ CK_RV RecordingGetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info) {
 }
 
 void InstallScript() {
-    g_real = AppState.FunctionList;
+    g_real = Cryptoki.FunctionList;
     g_scripted = *g_real;
     g_scripted.C_GetSlotList = ScriptedGetSlotList;
     g_scripted.C_GetTokenInfo = RecordingGetTokenInfo;
-    AppState.FunctionList = &g_scripted;
+    Cryptoki.FunctionList = &g_scripted;
     g_tokenInfoSlots.clear();
 }
 
@@ -113,10 +114,10 @@ TEST_F(StartUpSlotListTest, SlotsWithoutARowAreSkipped) {
     EXPECT_EQ(std::vector<CK_SLOT_ID>{2}, g_tokenInfoSlots) << "the module is asked only about slot 2";
     EXPECT_EQ(L"Two", Name(2));
     EXPECT_EQ(L"Not logged in", Status(2));
-    EXPECT_NE(0u, AppState.SessionTable[2]);
+    EXPECT_NE(0u, SessionTable[2]);
     for (int slot = 0; slot < kMaxSlots; ++slot) {
         if (slot != 2) {
-            EXPECT_EQ(0u, AppState.SessionTable[slot]) << "slot " << slot;
+            EXPECT_EQ(0u, SessionTable[slot]) << "slot " << slot;
         }
     }
     // The first entry was skipped, so no token is selected.
@@ -173,7 +174,7 @@ TEST(StartUpFailures, FirstTokenFailing) {
         EXPECT_EQ(L"", MainWindowFixture::CellText(AppState.TokenListView, 0, 1)) << c.function;
         EXPECT_EQ(L"Two", MainWindowFixture::CellText(AppState.TokenListView, 2, 0)) << c.function;
         EXPECT_EQ(L"Not logged in", MainWindowFixture::CellText(AppState.TokenListView, 2, 1)) << c.function;
-        EXPECT_NE(0u, AppState.SessionTable[2]);
+        EXPECT_NE(0u, SessionTable[2]);
         EXPECT_EQ(-1, MainWindowFixture::SelectedRow(AppState.TokenListView));
         EXPECT_EQ(0, MainWindowFixture::RowCount(AppState.TokenInfoView));
         EXPECT_FALSE(window.ButtonEnabled(kLoginButton));

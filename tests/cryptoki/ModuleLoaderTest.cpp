@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "app/AppState.h"
 #include "cryptoki/ModuleLoader.h"
 #include "support/TestFiles.h"
 
@@ -37,36 +36,36 @@ bool IsLoaded(const wchar_t* variant) {
 
 class ModuleLoaderTest : public testing::Test {
 protected:
-    void SetUp() override { AppState = AppStateRecord(); }
+    void SetUp() override { Cryptoki = CryptokiModuleRecord(); }
 };
 
 TEST_F(ModuleLoaderTest, MissingModuleGivesOne) {
     EXPECT_EQ(LoadCryptokiModuleFrom(L"no_such_cryptoki_module.dll"), kModuleNotFound);
-    EXPECT_EQ(AppState.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList, nullptr);
 }
 
 TEST_F(ModuleLoaderTest, ModuleWithoutGetFunctionListGivesTwoAndIsUnloaded) {
     EXPECT_EQ(LoadCryptokiModuleFrom(ProbePath(L"no_entry").c_str()), kNoGetFunctionList);
     EXPECT_FALSE(IsLoaded(L"no_entry"));
-    EXPECT_EQ(AppState.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList, nullptr);
 }
 
 TEST_F(ModuleLoaderTest, FailingGetFunctionListGivesThreeAndIsUnloaded) {
     EXPECT_EQ(LoadCryptokiModuleFrom(ProbePath(L"list_fails").c_str()), kGetFunctionListFailed);
     EXPECT_FALSE(IsLoaded(L"list_fails"));
-    EXPECT_EQ(AppState.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList, nullptr);
 }
 
 TEST_F(ModuleLoaderTest, FailingInitializeGivesFourAndStaysLoaded) {
     EXPECT_EQ(LoadCryptokiModuleFrom(ProbePath(L"init_fails").c_str()), kInitializeFailed);
     EXPECT_TRUE(IsLoaded(L"init_fails"));
-    EXPECT_NE(AppState.CryptokiModule, nullptr);
+    EXPECT_NE(Cryptoki.Handle, nullptr);
 }
 
 TEST_F(ModuleLoaderTest, WorkingModuleIsInitialisedForOsLocking) {
     ASSERT_EQ(LoadCryptokiModuleFrom(ProbePath(L"works").c_str()), kModuleLoaded);
-    ASSERT_NE(AppState.FunctionList, nullptr);
-    EXPECT_EQ(AppState.CryptokiModule, GetModuleHandleW(ProbePath(L"works").c_str()));
+    ASSERT_NE(Cryptoki.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.Handle, GetModuleHandleW(ProbePath(L"works").c_str()));
     InitializeRecord record = ReadRecord(L"works");
     EXPECT_EQ(record.calls, 1);
     EXPECT_EQ(record.firstHadArgs, 1);
@@ -79,7 +78,7 @@ TEST_F(ModuleLoaderTest, ModuleThatCannotLockIsInitialisedAgainWithoutArguments)
     EXPECT_EQ(record.calls, 2);
     EXPECT_EQ(record.firstHadArgs, 1);
     EXPECT_EQ(record.lastHadArgs, 0);
-    EXPECT_NE(AppState.FunctionList, nullptr);
+    EXPECT_NE(Cryptoki.FunctionList, nullptr);
 }
 
 // The vendor entries come only from a list that has them: read from the
@@ -98,17 +97,17 @@ TEST_F(ModuleLoaderTest, VendorEntriesAreTakenOnlyFromTheModulesOwnCode) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.variant);
-        AppState = AppStateRecord();
+        Cryptoki = CryptokiModuleRecord();
         ASSERT_EQ(LoadCryptokiModuleFrom(ProbePath(row.variant).c_str()), kModuleLoaded);
-        ASSERT_NE(AppState.FunctionList, nullptr);
-        EXPECT_EQ(AppState.FunctionList->C_SetUserPinPolicy != nullptr, row.kept);
-        EXPECT_EQ(AppState.FunctionList->C_GetUserPinPolicy != nullptr, row.kept);
-        EXPECT_NE(AppState.FunctionList->C_Initialize, nullptr) << "the standard entries are copied";
+        ASSERT_NE(Cryptoki.FunctionList, nullptr);
+        EXPECT_EQ(Cryptoki.FunctionList->C_SetUserPinPolicy != nullptr, row.kept);
+        EXPECT_EQ(Cryptoki.FunctionList->C_GetUserPinPolicy != nullptr, row.kept);
+        EXPECT_NE(Cryptoki.FunctionList->C_Initialize, nullptr) << "the standard entries are copied";
     }
     // The kept entries are the module's: its getter answers its own values.
     CK_ULONG policy[4] = {};
-    ASSERT_NE(AppState.FunctionList->C_GetUserPinPolicy, nullptr);
-    EXPECT_EQ(AppState.FunctionList->C_GetUserPinPolicy(0, 1, &policy[0], &policy[1], &policy[2], &policy[3]),
+    ASSERT_NE(Cryptoki.FunctionList->C_GetUserPinPolicy, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList->C_GetUserPinPolicy(0, 1, &policy[0], &policy[1], &policy[2], &policy[3]),
               CKR_OK);
     EXPECT_EQ(std::vector<CK_ULONG>(policy, policy + 4), (std::vector<CK_ULONG>{4, 9, 6, 20}));
 }
@@ -163,7 +162,7 @@ TEST_F(ModuleLoaderTest, ModuleInAFolderOnPathIsFound) {
         result = LoadCryptokiModuleFrom(L"installed_cryptoki.dll");
     }
     EXPECT_EQ(result, kModuleLoaded);
-    EXPECT_EQ(AppState.CryptokiModule, GetModuleHandleW(folder.File(L"installed_cryptoki.dll").c_str()));
+    EXPECT_EQ(Cryptoki.Handle, GetModuleHandleW(folder.File(L"installed_cryptoki.dll").c_str()));
 }
 
 }  // namespace
@@ -173,27 +172,27 @@ namespace {
 // The plain module name is found in the program's own folder (here the test
 // executable's, where the build puts the software token).
 TEST(LoadCryptokiModule, FindsTheModuleBesideTheProgram) {
-    AppState = AppStateRecord();
+    Cryptoki = CryptokiModuleRecord();
     TempFolder store;
     SetEnvironmentVariableW(L"TOLVANE_SOFTTOKEN_STORE", store.Path().c_str());
     ASSERT_EQ(LoadCryptokiModule(), kModuleLoaded);
-    ASSERT_NE(AppState.FunctionList, nullptr);
-    EXPECT_EQ(AppState.CryptokiModule, GetModuleHandleW((BinFolder() + L"\\tolvane11.dll").c_str()));
+    ASSERT_NE(Cryptoki.FunctionList, nullptr);
+    EXPECT_EQ(Cryptoki.Handle, GetModuleHandleW((BinFolder() + L"\\tolvane11.dll").c_str()));
     CK_INFO info = {};
-    EXPECT_EQ(AppState.FunctionList->C_GetInfo(&info), CKR_OK);
+    EXPECT_EQ(Cryptoki.FunctionList->C_GetInfo(&info), CKR_OK);
     // The software token has the vendor extension, and the program keeps it.
     auto getList = reinterpret_cast<CK_C_GetFunctionList>(
-        reinterpret_cast<void*>(GetProcAddress(AppState.CryptokiModule, "C_GetFunctionList")));
+        reinterpret_cast<void*>(GetProcAddress(Cryptoki.Handle, "C_GetFunctionList")));
     ASSERT_NE(getList, nullptr);
     CK_FUNCTION_LIST_PTR moduleList = nullptr;
     ASSERT_EQ(getList(&moduleList), CKR_OK);
     const auto* vendorList = static_cast<const VendorFunctionList*>(moduleList);
-    EXPECT_NE(AppState.FunctionList->C_SetUserPinPolicy, nullptr);
-    EXPECT_EQ(AppState.FunctionList->C_SetUserPinPolicy, vendorList->C_SetUserPinPolicy);
-    EXPECT_EQ(AppState.FunctionList->C_GetUserPinPolicy, vendorList->C_GetUserPinPolicy);
-    EXPECT_EQ(AppState.FunctionList->C_Finalize(nullptr), CKR_OK);
+    EXPECT_NE(Cryptoki.FunctionList->C_SetUserPinPolicy, nullptr);
+    EXPECT_EQ(Cryptoki.FunctionList->C_SetUserPinPolicy, vendorList->C_SetUserPinPolicy);
+    EXPECT_EQ(Cryptoki.FunctionList->C_GetUserPinPolicy, vendorList->C_GetUserPinPolicy);
+    EXPECT_EQ(Cryptoki.FunctionList->C_Finalize(nullptr), CKR_OK);
     SetEnvironmentVariableW(L"TOLVANE_SOFTTOKEN_STORE", nullptr);
-    AppState = AppStateRecord();
+    Cryptoki = CryptokiModuleRecord();
 }
 
 }  // namespace

@@ -6,10 +6,11 @@
 #include <cstdio>
 
 #include "app/AppState.h"
-#include "app/Commands.h"
+#include "app/ControlIds.h"
+#include "cryptoki/ModuleLoader.h"
 #include "csr/CsrRequest.h"
 #include "csr/PkeLibrary.h"
-#include "objects/TokenObjectList.h"
+#include "support/DirectListing.h"
 #include "support/TestFiles.h"
 #include "support/TokenStore.h"
 
@@ -65,12 +66,12 @@ void CsrTest::AddKeyAndCertificate(CK_ULONG bits) {
 }
 
 void CsrTest::ListObjects() {
-    VendorFunctionList* api = AppState.FunctionList;
-    const CK_SESSION_HANDLE session = AppState.SessionTable[kCsrSlot];
+    VendorFunctionList* api = Cryptoki.FunctionList;
+    const CK_SESSION_HANDLE session = SessionTable[kCsrSlot];
     CK_UTF8CHAR pin[] = "1234";
     ASSERT_EQ(CKR_OK, api->C_Login(session, CKU_USER, pin, 4));  // private keys are listed only then
     SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
-    EXPECT_EQ(0, ListTokenObjects(kCsrSlot));
+    EXPECT_EQ(0, ListTokenObjectsHere(AppState.ObjectListView, kCsrSlot));
     ASSERT_EQ(CKR_OK, api->C_Logout(session));
     window_.Pump();
 }
@@ -84,7 +85,7 @@ int CsrTest::ObjectRow(const std::wstring& type) {
 }
 
 void CsrTest::RunCsr(UiDriver& driver) {
-    OnGenerateCsrCommand(window_.Window());
+    window_.Click(kGenerateCsrCommand);
     std::string why;
     EXPECT_TRUE(driver.WaitDone(&why)) << why << "; seen: " << Captions(driver.Seen());
     EXPECT_EQ(Captions(driver.Unexpected()), "");
@@ -123,8 +124,8 @@ DialogStep CsrTest::SaveAs(const std::wstring& path) {
 }
 
 std::string CsrTest::KeyModulusLine() {
-    VendorFunctionList* api = AppState.FunctionList;
-    const CK_SESSION_HANDLE session = AppState.SessionTable[kCsrSlot];
+    VendorFunctionList* api = Cryptoki.FunctionList;
+    const CK_SESSION_HANDLE session = SessionTable[kCsrSlot];
     CK_OBJECT_CLASS publicKey = CKO_PUBLIC_KEY;
     CK_ATTRIBUTE search[] = {
         {CKA_CLASS, &publicKey, sizeof publicKey},
@@ -164,14 +165,14 @@ std::string CsrTest::RegeneratedCsr() {
                                        auxiliary.data(),       csr.data()};
     if (status == 0)
         pkeExGenCsr(arguments, &status);
-    AppState.FunctionList->C_Logout(AppState.SessionTable[kCsrSlot]);
+    Cryptoki.FunctionList->C_Logout(SessionTable[kCsrSlot]);
     unloadPkeLibrary();
     return status != 0 ? "status " + std::to_string(status) : std::string(csr.data());
 }
 
 CK_STATE CsrTest::SessionState() {
     CK_SESSION_INFO info = {};
-    if (AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[kCsrSlot], &info) != CKR_OK)
+    if (Cryptoki.FunctionList->C_GetSessionInfo(SessionTable[kCsrSlot], &info) != CKR_OK)
         return static_cast<CK_STATE>(-1);
     return info.state;
 }

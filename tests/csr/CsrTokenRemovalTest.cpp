@@ -10,8 +10,8 @@
 #include <string>
 
 #include "app/AppState.h"
-#include "app/Commands.h"
 #include "app/ControlIds.h"
+#include "app/MainWindowHost.h"
 #include "app/TokenPanel.h"
 #include "csr/CsrDialog.h"
 #include "csr/CsrWorker.h"
@@ -64,7 +64,7 @@ protected:
                 PressButton(dialog, IDOK);
             },
             [] { return !AppState.Busy; });
-        OnGenerateCsrCommand(window_.Window());
+        window_.Click(kGenerateCsrCommand);
         EXPECT_TRUE(sweeper.Started());
         EXPECT_TRUE(window_.PumpUntil([] { return !AppState.Busy && !DialogSweeper::AnyDialogOpen(); }, 20000))
             << "the run never ended";
@@ -126,7 +126,7 @@ TEST_F(CsrTokenRemovalTest, TokenBackDuringTheRunGetsItsButtonsWhenTheRunEnds) {
     ASSERT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton)) << "held back while the worker runs";
 
     AppState.Busy = false;  // the library returned; the worker ends the run
-    LogOutCsrSession(kCsrSlot);
+    LogOutCsrSession(kCsrSlot, TheMainWindowHost());
     window_.Pump();
     EXPECT_EQ(L"Not logged in", TokenCell(1));
     EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton));

@@ -8,6 +8,7 @@
 #include "app/AppState.h"
 #include "app/ControlIds.h"
 #include "cryptoki/ErrorReport.h"
+#include "cryptoki/ModuleLoader.h"
 #include "import/ImportCertificate.h"
 #include "import/ImportCommand.h"
 #include "import/ImportPfx.h"
@@ -109,7 +110,7 @@ TEST_F(ImportCommandTest, RefusalsAndFailuresHaveTheirMessages) {
         {"PFX, security officer", L"imp_modern.pfx",
          [this] {
              CK_UTF8CHAR so[] = {'t', 'o', 'l', 'v', 'a', 'n', 'e'};
-             ASSERT_EQ(AppState.FunctionList->C_Login(Session(), CKU_SO, so, sizeof so), CKR_OK);
+             ASSERT_EQ(Cryptoki.FunctionList->C_Login(Session(), CKU_SO, so, sizeof so), CKR_OK);
          },
          L"Login required", L"To import pfx you must login first.\n\r"},
         {"full token", L"cn_simple.der",
@@ -137,7 +138,7 @@ TEST_F(ImportCommandTest, RefusalsAndFailuresHaveTheirMessages) {
         ASSERT_EQ(seen.size(), 2u) << row.what;
         EXPECT_EQ(seen[1].text, row.text) << row.what;
         EXPECT_EQ(seen[1].owner, nullptr) << row.what << ": a box without owner";
-        AppState.FunctionList->C_Logout(Session());
+        Cryptoki.FunctionList->C_Logout(Session());
         TokenStore::Control().ClearFaults();
         TokenStore::Control().SetCapacity(kImportSlot, 65536);
     }
@@ -152,7 +153,7 @@ TEST_F(ImportCommandTest, PfxOfLoggedInUserOpensItsDialogWithClearedOptions) {
     PfxImportState.PfxImportChain = true;
     PfxImportState.PfxKeyExtractable = true;
     wcscpy(PfxImportState.PfxPasswordBuffer, L"old password");
-    AppState.DialogSlot = -1;
+    PfxImportState.DialogSlot = -1;
     const std::wstring path = FixturePath(L"imp_modern.pfx");
     DialogStep dialog;
     dialog.caption = L"Import pfx properties";
@@ -161,7 +162,7 @@ TEST_F(ImportCommandTest, PfxOfLoggedInUserOpensItsDialogWithClearedOptions) {
         EXPECT_EQ(PfxImportState.PfxPasswordBuffer[0], L'\0');
         EXPECT_FALSE(PfxImportState.PfxImportChain);
         EXPECT_FALSE(PfxImportState.PfxKeyExtractable);
-        EXPECT_EQ(AppState.DialogSlot, kImportSlot);
+        EXPECT_EQ(PfxImportState.DialogSlot, kImportSlot);
         EXPECT_EQ(GetWindow(window, GW_OWNER), AppState.MainWindow);
         EXPECT_EQ(IsDlgButtonChecked(window, IDC_PFX_IMPORT_CHAIN), static_cast<UINT>(BST_UNCHECKED));
         EXPECT_EQ(IsDlgButtonChecked(window, IDC_PFX_KEY_EXTRACTABLE), static_cast<UINT>(BST_UNCHECKED));

@@ -1,6 +1,8 @@
 #include "ImportTestSupport.h"
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
+#include "import/PfxImportState.h"
 #include "objects/CertificateName.h"
 #include "support/TestFiles.h"
 
@@ -57,22 +59,22 @@ void ImportTokenTest::SetUp() {
     ASSERT_TRUE(store_.AddToken(kImportSlot, "Import", "I0001"));
     ASSERT_TRUE(store_.LoadModule());
     ASSERT_TRUE(store_.OpenSession(kImportSlot));
-    AppState.DialogSlot = kImportSlot;
+    PfxImportState.DialogSlot = kImportSlot;
 }
 
 void TokenReader::LoginUser() {
     CK_UTF8CHAR pin[] = {'1', '2', '3', '4'};
-    ASSERT_EQ(AppState.FunctionList->C_Login(Session(), CKU_USER, pin, sizeof pin), CKR_OK);
+    ASSERT_EQ(Cryptoki.FunctionList->C_Login(Session(), CKU_USER, pin, sizeof pin), CKR_OK);
 }
 
 CK_SESSION_HANDLE TokenReader::Session() {
-    return AppState.SessionTable[kImportSlot];
+    return SessionTable[kImportSlot];
 }
 
 std::vector<CK_OBJECT_HANDLE> TokenReader::Objects(CK_OBJECT_CLASS objectClass) {
     std::vector<CK_OBJECT_HANDLE> found;
     CK_ATTRIBUTE query = {CKA_CLASS, &objectClass, sizeof objectClass};
-    CK_FUNCTION_LIST* f = AppState.FunctionList;
+    CK_FUNCTION_LIST* f = Cryptoki.FunctionList;
     if (f->C_FindObjectsInit(Session(), &query, 1) != CKR_OK)
         return found;
     CK_OBJECT_HANDLE handle = 0;
@@ -82,6 +84,28 @@ std::vector<CK_OBJECT_HANDLE> TokenReader::Objects(CK_OBJECT_CLASS objectClass) 
     f->C_FindObjectsFinal(Session());
     return found;
 }
+
+namespace {
+
+// An attribute of any length: a length query, then the value.
+CK_RV ReadAttributeBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_TYPE type, Bytes* value) {
+    CK_ATTRIBUTE attribute = {type, nullptr, 0};
+    CK_RV rv = Cryptoki.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1);
+    if (rv != CKR_OK)
+        return rv;
+    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION)
+        return CKR_ATTRIBUTE_TYPE_INVALID;
+    value->assign(attribute.ulValueLen, 0);
+    if (value->empty())
+        return CKR_OK;
+    attribute.pValue = value->data();
+    rv = Cryptoki.FunctionList->C_GetAttributeValue(session, handle, &attribute, 1);
+    if (rv == CKR_OK)
+        value->resize(attribute.ulValueLen);
+    return rv;
+}
+
+}  // namespace
 
 Bytes TokenReader::Read(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, bool* present) {
     Bytes value;

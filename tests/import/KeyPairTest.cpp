@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 #include "import/ImportCertificate.h"
 #include "import/StoreRsaKeyPair.h"
 
@@ -89,11 +90,11 @@ protected:
 
     Bytes Sign(CK_OBJECT_HANDLE key, const std::string& message) {
         CK_MECHANISM mechanism = {CKM_SHA256_RSA_PKCS, nullptr, 0};
-        EXPECT_EQ(AppState.FunctionList->C_SignInit(Session(), &mechanism, key), CKR_OK);
+        EXPECT_EQ(Cryptoki.FunctionList->C_SignInit(Session(), &mechanism, key), CKR_OK);
         Bytes signature(1024);
         CK_ULONG length = static_cast<CK_ULONG>(signature.size());
         Bytes data = FromText(message);
-        EXPECT_EQ(AppState.FunctionList->C_Sign(Session(), data.data(), static_cast<CK_ULONG>(data.size()),
+        EXPECT_EQ(Cryptoki.FunctionList->C_Sign(Session(), data.data(), static_cast<CK_ULONG>(data.size()),
                                                 signature.data(), &length),
                   CKR_OK);
         signature.resize(length);
@@ -277,7 +278,7 @@ TEST_F(KeyPairTest, CreateFailures) {
         EXPECT_EQ(Objects(CKO_PUBLIC_KEY).size(), row.publicKeysLeft);
         EXPECT_TRUE(Objects(CKO_PRIVATE_KEY).empty());
         for (CK_OBJECT_HANDLE object : Objects(CKO_PUBLIC_KEY))
-            AppState.FunctionList->C_DestroyObject(Session(), object);
+            Cryptoki.FunctionList->C_DestroyObject(Session(), object);
         TokenStore::Control().ClearFaults();
     }
 }

@@ -3,6 +3,7 @@
 #include "ImportWindowFixture.h"
 
 #include "app/AppState.h"
+#include "app/MainWindowHost.h"
 #include "cryptoki/ErrorReport.h"
 #include "import/PfxImportDialog.h"
 #include "import/PfxImportState.h"
@@ -51,10 +52,11 @@ protected:
     std::vector<SeenWindow> RunDialog(const std::wstring& path, std::vector<DialogStep> steps) {
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, path.c_str(), kPfxPathCapacity - 1);
+        PfxImportState.DialogSlot = kImportSlot;
         UiDriver driver;
         for (DialogStep& step : steps)
             driver.Then(std::move(step));
-        OpenPfxImportDialog(AppState.MainWindow);
+        OpenPfxImportDialog(BindObjectCommand());
         std::string why;
         EXPECT_TRUE(driver.WaitDone(&why)) << why;
         EXPECT_TRUE(driver.Unexpected().empty()) << driver.Unexpected().size() << " unexpected windows";

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 #include "import/ImportCertificate.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
@@ -31,6 +32,7 @@ protected:
     long long Import(const std::wstring& path, const wchar_t* password, bool chain = false, bool extractable = false) {
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, path.c_str(), kPfxPathCapacity - 1);
+        PfxImportState.DialogSlot = kImportSlot;
         PfxImportState.PfxImportChain = chain;
         PfxImportState.PfxKeyExtractable = extractable;
         return ImportPfx(password);
@@ -43,7 +45,7 @@ protected:
     void DestroyAllObjects() {
         for (CK_OBJECT_CLASS kind : {CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY})
             for (CK_OBJECT_HANDLE object : Objects(kind))
-                ASSERT_EQ(AppState.FunctionList->C_DestroyObject(Session(), object), CKR_OK);
+                ASSERT_EQ(Cryptoki.FunctionList->C_DestroyObject(Session(), object), CKR_OK);
     }
 
     size_t ObjectCount() {
@@ -52,7 +54,7 @@ protected:
 
     Bytes Sign(CK_OBJECT_HANDLE key, const std::string& message) {
         CK_MECHANISM mechanism = {CKM_SHA256_RSA_PKCS, nullptr, 0};
-        CK_FUNCTION_LIST* f = AppState.FunctionList;
+        CK_FUNCTION_LIST* f = Cryptoki.FunctionList;
         EXPECT_EQ(f->C_SignInit(Session(), &mechanism, key), CKR_OK);
         Bytes data = FromText(message);
         Bytes signature(1024);

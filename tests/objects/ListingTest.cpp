@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 #include "objects/ObjectListSelection.h"
 #include "objects/ObjectTables.h"
 #include "objects/TokenObjectList.h"
+#include "support/DirectListing.h"
 #include "support/TokenStore.h"
 #include "support/UiDriver.h"
 
@@ -89,7 +91,7 @@ protected:
 };
 
 TEST_F(ListingTest, EmptyTokenListsNothing) {
-    EXPECT_EQ(ListTokenObjects(0), 0);
+    EXPECT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 0);
     EXPECT_EQ(Rows(), 0);
     EXPECT_EQ(ObjectRowCount(), 0);
 }
@@ -116,9 +118,9 @@ TEST_F(ListingTest, EveryKindOfObjectGetsItsCells) {
     // A session object is not listed.
     CK_ATTRIBUTE sessionObject[] = {Attr(CKA_CLASS, kData), Attr(CKA_TOKEN, kFalse), Attr(CKA_LABEL, "session", 7)};
     CK_OBJECT_HANDLE created = 0;
-    ASSERT_EQ(AppState.FunctionList->C_CreateObject(AppState.SessionTable[0], sessionObject, 3, &created), CKR_OK);
+    ASSERT_EQ(Cryptoki.FunctionList->C_CreateObject(SessionTable[0], sessionObject, 3, &created), CKR_OK);
 
-    ASSERT_EQ(ListTokenObjects(0), 0);
+    ASSERT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 0);
     EXPECT_EQ(RowLabelled(L"session"), -1);
     EXPECT_NE(RowLabelled(L"K\u00F6r"), -1);
 
@@ -159,10 +161,10 @@ TEST_F(ListingTest, EveryKindOfObjectGetsItsCells) {
 
 TEST_F(ListingTest, PrivateObjectsAppearAfterLogin) {
     ASSERT_EQ(TokenStore::Control().GenerateKeyPair(0, 1024, "pair", reinterpret_cast<const unsigned char*>("\x0A\xFF"), 2), CKR_OK);
-    ASSERT_EQ(AppState.FunctionList->C_Login(AppState.SessionTable[0], CKU_USER,
+    ASSERT_EQ(Cryptoki.FunctionList->C_Login(SessionTable[0], CKU_USER,
                                              reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(kTestUserPin)), 4),
               CKR_OK);
-    ASSERT_EQ(ListTokenObjects(0), 0);
+    ASSERT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 0);
     ASSERT_EQ(Rows(), 2);
     const int privateRow = CellText(AppState.ObjectListView, 0, 1, 100) == L"RSA private key" ? 0 : 1;
     const Cells cells = Row(privateRow);
@@ -189,7 +191,7 @@ TEST_F(ListingTest, ListsEveryObjectBeyondThe260RowsOfOld) {
     }
     TokenStore::Control().SetCapacity(0, 1 << 20);
     ASSERT_EQ(TokenStore::Control().AddObjects(0, pointers.data(), counts.data(), 300), CKR_OK);
-    ASSERT_EQ(ListTokenObjects(0), 0);
+    ASSERT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 0);
     EXPECT_EQ(Rows(), 300);
     EXPECT_EQ(ObjectRowCount(), 300);
     EXPECT_NE(ObjectHandleAt(299), 0u);
@@ -202,7 +204,7 @@ TEST_F(ListingTest, FailingSearchIsReportedAndEndsTheListing) {
     TokenStore::Control().SetFault("C_FindObjects", 2, CKR_DEVICE_ERROR);
     UiDriver ui;
     ui.Press(IDOK);
-    EXPECT_EQ(ListTokenObjects(0), 1);
+    EXPECT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 1);
     std::string why;
     ASSERT_TRUE(ui.WaitDone(&why)) << why;
     ASSERT_EQ(ui.Seen().size(), 1u);
@@ -212,7 +214,7 @@ TEST_F(ListingTest, FailingSearchIsReportedAndEndsTheListing) {
     // The search was ended: a new one can start (on an emptied list, as
     // every caller starts one).
     SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
-    EXPECT_EQ(ListTokenObjects(0), 0);
+    EXPECT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 0);
     EXPECT_EQ(Rows(), 2);
 }
 
@@ -224,13 +226,13 @@ TEST_F(ListingTest, RowsThatCannotLandAtTheirIndexEndTheListing) {
     stray.mask = LVIF_TEXT;
     stray.pszText = const_cast<wchar_t*>(L"stray");
     SendMessageW(AppState.ObjectListView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&stray));
-    EXPECT_EQ(ListTokenObjects(0), 0);
+    EXPECT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 0);
     EXPECT_EQ(Rows(), 1);
     EXPECT_EQ(CellText(AppState.ObjectListView, 0, 0, 20), L"stray");
     EXPECT_EQ(ObjectRowCount(), 0) << "the tables describe no row";
     // The search was ended all the same.
     SendMessageW(AppState.ObjectListView, LVM_DELETEALLITEMS, 0, 0);
-    EXPECT_EQ(ListTokenObjects(0), 0);
+    EXPECT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 0);
     EXPECT_EQ(Rows(), 1);
     EXPECT_EQ(Row(0)[4], L"one");
 }
@@ -241,7 +243,7 @@ TEST_F(ListingTest, FailingAttributeReadKeepsTheRowsShown) {
     TokenStore::Control().SetFault("C_GetAttributeValue", 2, CKR_DEVICE_REMOVED);
     UiDriver ui;
     ui.Press(IDOK);
-    EXPECT_EQ(ListTokenObjects(0), 1);
+    EXPECT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 1);
     std::string why;
     ASSERT_TRUE(ui.WaitDone(&why)) << why;
     ASSERT_EQ(ui.Seen().size(), 1u);
@@ -255,7 +257,7 @@ TEST_F(ListingTest, LabelLongerThanTheReadBufferIsAReadError) {
     Add({Attr(CKA_CLASS, kData), Attr(CKA_TOKEN, kTrue), Attr(CKA_LABEL, label.data(), label.size())});
     UiDriver ui;
     ui.Press(IDOK);
-    EXPECT_EQ(ListTokenObjects(0), 1);
+    EXPECT_EQ(ListTokenObjectsHere(AppState.ObjectListView, 0), 1);
     std::string why;
     ASSERT_TRUE(ui.WaitDone(&why)) << why;
     ASSERT_EQ(ui.Seen().size(), 1u);

@@ -14,6 +14,7 @@
 #include "app/AppState.h"
 #include "app/ControlIds.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 #include "objects/ObjectListSelection.h"
 #include "objects/ObjectTables.h"
 #include "support/CallCounter.h"
@@ -74,7 +75,7 @@ protected:
     void Start() { ASSERT_EQ(0, window_.Start()); }
 
     CK_RV Login(CK_USER_TYPE user, const char* pin) {
-        return AppState.FunctionList->C_Login(AppState.SessionTable[kSlot], user,
+        return Cryptoki.FunctionList->C_Login(SessionTable[kSlot], user,
                                               reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)),
                                               static_cast<CK_ULONG>(strlen(pin)));
     }
@@ -265,7 +266,7 @@ TEST_F(ListingWindowTest, PublicObjectsWarningOncePerSelection) {
     DisplayObjects();
     EXPECT_EQ(3, warnings());
 
-    ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Logout(AppState.SessionTable[kSlot]));
+    ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_Logout(SessionTable[kSlot]));
     ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
     window_.ClickTokenRow(0);
     DisplayObjects();

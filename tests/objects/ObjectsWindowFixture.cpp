@@ -5,6 +5,7 @@
 #include "app/AppState.h"
 #include "app/ControlIds.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 
 namespace {
 
@@ -26,14 +27,14 @@ VendorFunctionList* moduleFunctions = nullptr;
 
 }  // namespace
 
-HugeValueLength::HugeValueLength() : original_(AppState.FunctionList), patched_(*AppState.FunctionList) {
+HugeValueLength::HugeValueLength() : original_(Cryptoki.FunctionList), patched_(*Cryptoki.FunctionList) {
     moduleFunctions = original_;
     patched_.C_GetAttributeValue = GetAttributeValue;
-    AppState.FunctionList = &patched_;
+    Cryptoki.FunctionList = &patched_;
 }
 
 HugeValueLength::~HugeValueLength() {
-    AppState.FunctionList = original_;
+    Cryptoki.FunctionList = original_;
 }
 
 CK_RV HugeValueLength::GetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
@@ -57,7 +58,7 @@ void ObjectsWindowTest::SetUp() {
     ASSERT_EQ(window_.Start(), 0);
     ASSERT_EQ(MainWindowFixture::SelectedRow(AppState.TokenListView), kObjectsSlot);
     CK_UTF8CHAR pin[] = {'1', '2', '3', '4'};
-    ASSERT_EQ(AppState.FunctionList->C_Login(Session(), CKU_USER, pin, sizeof pin), CKR_OK);
+    ASSERT_EQ(Cryptoki.FunctionList->C_Login(Session(), CKU_USER, pin, sizeof pin), CKR_OK);
     window_.ClickTokenRow(kObjectsSlot);  // the buttons follow the login
     ASSERT_TRUE(window_.ButtonEnabled(kDeleteButton));
 }
@@ -118,15 +119,7 @@ std::vector<std::wstring> ObjectsWindowTest::Labels() {
 }
 
 void ObjectsWindowTest::SelectObjectRows(const std::vector<int>& rows) {
-    LVITEMW item = {};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(AppState.ObjectListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
-                 reinterpret_cast<LPARAM>(&item));
-    item.state = LVIS_SELECTED;
-    for (int row : rows)
-        SendMessageW(AppState.ObjectListView, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                     reinterpret_cast<LPARAM>(&item));
-    window_.Pump();
+    window_.SelectObjectRows(rows);
 }
 
 void ObjectsWindowTest::DoubleClickObjectRow(int row) {
@@ -144,7 +137,7 @@ void ObjectsWindowTest::DoubleClickObjectRow(int row) {
 size_t ObjectsWindowTest::TokenObjectCount() {
     CK_BBOOL token = CK_TRUE;
     CK_ATTRIBUTE onToken = {CKA_TOKEN, &token, sizeof token};
-    CK_FUNCTION_LIST* p11 = AppState.FunctionList;
+    CK_FUNCTION_LIST* p11 = Cryptoki.FunctionList;
     size_t count = 0;
     if (p11->C_FindObjectsInit(Session(), &onToken, 1) != CKR_OK)
         return static_cast<size_t>(-1);
@@ -157,7 +150,7 @@ size_t ObjectsWindowTest::TokenObjectCount() {
 }
 
 CK_SESSION_HANDLE ObjectsWindowTest::Session() {
-    return AppState.SessionTable[kObjectsSlot];
+    return SessionTable[kObjectsSlot];
 }
 
 std::vector<bool> ObjectsWindowTest::SessionControlStates() {

@@ -21,12 +21,14 @@
 #include "app/AppState.h"
 #include "app/Commands.h"
 #include "app/ControlIds.h"
+#include "app/MainWindowHost.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 #include "import/PfxImportDialog.h"
 #include "import/PfxImportState.h"
-#include "objects/TokenObjectList.h"
 #include "res/resource.h"
 #include "support/DialogSweeper.h"
+#include "support/DirectListing.h"
 #include "support/MainWindowFixture.h"
 #include "support/ObjectTemplates.h"
 #include "support/TestFiles.h"
@@ -80,13 +82,14 @@ std::vector<Command> Commands(const std::wstring& exportPath) {
          [pfx](MainWindowFixture& window) {
              PfxImportState = PfxImportStateRecord();
              wcsncpy(PfxImportState.PfxFilePath, pfx.c_str(), kPfxPathCapacity - 1);
-             OpenPfxImportDialog(window.Window());
+             PfxImportState.DialogSlot = kSlot;
+             OpenPfxImportDialog(BindObjectCommand());
          }},
         {"export", true, false, true, L"Save As", {{kFileNameBox, exportPath}}, IDOK, {},
          Click(kExportCertificateCommand)},
         {"deletion", true, true, true, L"Remove object", {}, IDYES, {}, Click(kDeleteObjectsCommand)},
         {"CSR", true, false, false, L"Generate CSR", {{IDC_CSR_PIN, L"1234"}}, IDOK, {},
-         [](MainWindowFixture& window) { OnGenerateCsrCommand(window.Window()); }},
+         Click(kGenerateCsrCommand)},
     };
 }
 
@@ -107,16 +110,16 @@ bool RunWithFailingCall(const Command& command, long failing, const std::string&
                                            ObjectTemplate::Certificate(ReadFixture(L"cn_simple.der"), "Alice")};
     EXPECT_EQ(CKR_OK, AddTokenObjects(kSlot, objects)) << what;
     EXPECT_EQ(0, window.Start(true)) << what;
-    VendorFunctionList* api = AppState.FunctionList;
+    VendorFunctionList* api = Cryptoki.FunctionList;
     CK_UTF8CHAR pin[] = "1234";
     if (command.loggedIn) {
         // As the login dialog leaves the window: buttons and row follow.
-        EXPECT_EQ(CKR_OK, api->C_Login(AppState.SessionTable[kSlot], CKU_USER, pin, 4)) << what;
+        EXPECT_EQ(CKR_OK, api->C_Login(SessionTable[kSlot], CKU_USER, pin, 4)) << what;
         UpdateButtonsForState(CKS_RW_USER_FUNCTIONS);
         SetTokenRowStatus(CKS_RW_USER_FUNCTIONS, kSlot);
     }
     if (command.listed) {
-        EXPECT_EQ(0, ListTokenObjects(kSlot)) << what;
+        EXPECT_EQ(0, ListTokenObjectsHere(AppState.ObjectListView, kSlot)) << what;
         window.ClickObjectRow(MainWindowFixture::RowCount(AppState.ObjectListView) - 1);
     }
     AppState.PublicOnlyWarningArmed = false;
@@ -148,7 +151,7 @@ bool RunWithFailingCall(const Command& command, long failing, const std::string&
     EXPECT_TRUE(IsWindowEnabled(AppState.TokenListView)) << what << ": the token list takes no input";
     // The row and the Login button tell the session's state as the module has it.
     CK_SESSION_INFO info = {};
-    if (!stateRead && api->C_GetSessionInfo(AppState.SessionTable[kSlot], &info) == CKR_OK) {
+    if (!stateRead && api->C_GetSessionInfo(SessionTable[kSlot], &info) == CKR_OK) {
         const bool user = info.state == CKS_RW_USER_FUNCTIONS;
         EXPECT_EQ(user ? L"Logged in" : L"Not logged in", TokenCell(1)) << what << " (" << failed << ")";
         EXPECT_EQ(user ? kLogoutCaption : kLoginCaption, window.ButtonCaption(kLoginButton))

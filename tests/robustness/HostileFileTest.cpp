@@ -229,6 +229,7 @@ protected:
         const Census before = TakeCensus();
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, file_.c_str(), kPfxPathCapacity - 1);
+        PfxImportState.DialogSlot = kImportSlot;
         PfxImportState.PfxImportChain = true;
         const Clock::time_point start = Clock::now();
         const long long result = ImportPfx(L"secret");

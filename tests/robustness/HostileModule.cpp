@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 
 namespace {
 
@@ -222,7 +223,7 @@ CK_RV HostileCreateObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes
 
 void InstallHostileModule(const HostileScript& script) {
     if (!g_real)
-        g_real = AppState.FunctionList;
+        g_real = Cryptoki.FunctionList;
     g_hostile = *g_real;
     g_hostile.C_GetSlotList = HostileGetSlotList;
     g_hostile.C_GetTokenInfo = HostileGetTokenInfo;
@@ -237,12 +238,12 @@ void InstallHostileModule(const HostileScript& script) {
     g_hostile.C_WaitForSlotEvent = HostileWaitForSlotEvent;
     g_script = script;
     ResetHostileCalls();
-    AppState.FunctionList = &g_hostile;
+    Cryptoki.FunctionList = &g_hostile;
 }
 
 void RemoveHostileModule() {
-    if (g_real && AppState.FunctionList == &g_hostile)
-        AppState.FunctionList = g_real;
+    if (g_real && Cryptoki.FunctionList == &g_hostile)
+        Cryptoki.FunctionList = g_real;
     g_real = nullptr;
     g_script = HostileScript();
 }

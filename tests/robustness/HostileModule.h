@@ -57,7 +57,7 @@ struct HostileScript {
     std::function<void()> action;
 };
 
-// Wraps AppState.FunctionList with the script; RemoveHostileModule puts the
+// Wraps Cryptoki.FunctionList with the script; RemoveHostileModule puts the
 // software token's list back.
 void InstallHostileModule(const HostileScript& script);
 void RemoveHostileModule();

@@ -147,7 +147,7 @@ TEST(HostileSlots, StartUpKeepsToRowsAndSessionsThatExist) {
         // Sessions only for slots that have a row and an entry.
         for (int slot = 0; slot < kMaxSlots; ++slot) {
             if (slot >= static_cast<int>(c.slotCount)) {
-                EXPECT_EQ(0u, AppState.SessionTable[slot]) << c.what << ": slot " << slot;
+                EXPECT_EQ(0u, SessionTable[slot]) << c.what << ": slot " << slot;
             }
         }
         // The fields are shown byte for byte, all 32 of them.
@@ -166,7 +166,7 @@ TEST(HostileSlots, StartUpKeepsToRowsAndSessionsThatExist) {
             window.ClickTokenRow(row);
             EXPECT_TRUE(IsWindow(window.Window())) << c.what;
         }
-        if (c.rows > 0 && AppState.SessionTable[0] != 0) {
+        if (c.rows > 0 && SessionTable[0] != 0) {
             EXPECT_TRUE(window.ButtonEnabled(kDisplayObjectsButton)) << c.what;
         }
         EXPECT_TRUE(ui.Unexpected().empty()) << c.what << ": " << Narrow(ui.Unexpected()[0].text);

@@ -14,7 +14,7 @@
 #include "HostileFiles.h"
 #include "RobustnessSupport.h"
 #include "app/AppState.h"
-#include "import/DerStructure.h"
+#include "objects/DerStructure.h"
 #include "import/ImportCertificate.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
@@ -81,6 +81,7 @@ protected:
         EXPECT_TRUE(WriteFileBytes(file_, file));
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, file_.c_str(), kPfxPathCapacity - 1);
+        PfxImportState.DialogSlot = kImportSlot;
         return ImportPfx(L"secret");
     }
 

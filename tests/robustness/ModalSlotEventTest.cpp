@@ -20,7 +20,9 @@
 #include "app/AppState.h"
 #include "app/Commands.h"
 #include "app/ControlIds.h"
+#include "app/MainWindowHost.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 #include "import/PfxImportDialog.h"
 #include "import/PfxImportState.h"
 #include "res/resource.h"
@@ -86,11 +88,11 @@ std::vector<ModalCase> Cases() {
          [](MainWindowFixture& w) {
              PfxImportState = PfxImportStateRecord();
              wcsncpy(PfxImportState.PfxFilePath, FixturePath(L"imp_modern.pfx").c_str(), kPfxPathCapacity - 1);
-             AppState.DialogSlot = kSlot;
-             OpenPfxImportDialog(w.Window());
+             PfxImportState.DialogSlot = kSlot;
+             OpenPfxImportDialog(BindObjectCommand());
          }},
         {"CSR", L"Generate CSR", {{IDC_CSR_PIN, L"1234"}}, IDOK, false,
-         [](MainWindowFixture& w) { OnGenerateCsrCommand(w.Window()); }},
+         [](MainWindowFixture& w) { Command(w, kGenerateCsrCommand); }},
         {"deletion confirmation", L"Remove object", {}, IDYES, false,
          [](MainWindowFixture& w) {
              AppState.PublicOnlyWarningArmed = false;
@@ -122,7 +124,7 @@ protected:
     }
 
     CK_RV Login(CK_USER_TYPE user, const char* pin) {
-        return AppState.FunctionList->C_Login(AppState.SessionTable[kSlot], user,
+        return Cryptoki.FunctionList->C_Login(SessionTable[kSlot], user,
                                               reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)),
                                               static_cast<CK_ULONG>(strlen(pin)));
     }
@@ -135,12 +137,12 @@ protected:
         EXPECT_EQ(L"Not logged in", TokenCell(1)) << what;
         EXPECT_TRUE(window_.ButtonEnabled(kLoginButton)) << what;
         EXPECT_EQ(CKR_OK, Login(CKU_SO, kSoPin)) << what << ": the SO PIN";
-        AppState.FunctionList->C_Logout(AppState.SessionTable[kSlot]);
+        Cryptoki.FunctionList->C_Logout(SessionTable[kSlot]);
         ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin)) << what << ": the user PIN";
         window_.Click(kDisplayObjectsCommand);
         EXPECT_TRUE(window_.PumpUntil([] { return !AppState.Busy && IsWindowEnabled(AppState.TokenListView); }, 10000));
         EXPECT_EQ(kObjects, MainWindowFixture::RowCount(AppState.ObjectListView)) << what;
-        AppState.FunctionList->C_Logout(AppState.SessionTable[kSlot]);
+        Cryptoki.FunctionList->C_Logout(SessionTable[kSlot]);
     }
 
     MainWindowFixture window_{1};

@@ -13,6 +13,7 @@
 
 #include "../import/ImportTestSupport.h"
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
 #include "support/MemoryProbe.h"
@@ -48,21 +49,22 @@ protected:
     void SetUp() override {
         ImportTokenTest::SetUp();
         LoginUser();
-        RealFunctions = *AppState.FunctionList;
+        RealFunctions = *Cryptoki.FunctionList;
         spy_ = RealFunctions;
         spy_.C_CreateObject = RecordingCreateObject;
-        AppState.FunctionList = &spy_;
+        Cryptoki.FunctionList = &spy_;
         SeenKeyParts.clear();
     }
     void TearDown() override {
         // The store's teardown finalises the module through this list.
-        if (AppState.FunctionList == &spy_)
-            AppState.FunctionList = &RealFunctions;
+        if (Cryptoki.FunctionList == &spy_)
+            Cryptoki.FunctionList = &RealFunctions;
     }
 
     long long ImportFixture(const wchar_t* name) {
         PfxImportState = PfxImportStateRecord();
         wcsncpy(PfxImportState.PfxFilePath, FixturePath(name).c_str(), kPfxPathCapacity - 1);
+        PfxImportState.DialogSlot = kImportSlot;
         return ImportPfx(L"secret");
     }
 
@@ -126,12 +128,12 @@ std::vector<Bytes> Forms(const std::string& text) {
 }
 
 CK_RV Login(CK_SESSION_HANDLE session, CK_USER_TYPE user, const std::string& pin) {
-    return AppState.FunctionList->C_Login(session, user, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin.data())),
+    return Cryptoki.FunctionList->C_Login(session, user, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin.data())),
                                           static_cast<CK_ULONG>(pin.size()));
 }
 
 CK_RV SetPin(CK_SESSION_HANDLE session, const std::string& oldPin, const std::string& newPin) {
-    return AppState.FunctionList->C_SetPIN(
+    return Cryptoki.FunctionList->C_SetPIN(
         session, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(oldPin.data())), static_cast<CK_ULONG>(oldPin.size()),
         reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(newPin.data())), static_cast<CK_ULONG>(newPin.size()));
 }
@@ -143,8 +145,8 @@ TEST(StorePinTest, NoPinReachesAStoreFileInTheClear) {
     ASSERT_TRUE(store.AddToken(0, "Pin store label", "PS0001", first.c_str()));
     ASSERT_TRUE(store.LoadModule());
     ASSERT_TRUE(store.OpenSession(0));
-    const CK_SESSION_HANDLE session = AppState.SessionTable[0];
-    VendorFunctionList* f = AppState.FunctionList;
+    const CK_SESSION_HANDLE session = SessionTable[0];
+    VendorFunctionList* f = Cryptoki.FunctionList;
 
     // The user's PIN changes; a wrong one counts a failure, which is saved.
     ASSERT_EQ(Login(session, CKU_USER, first), CKR_OK);

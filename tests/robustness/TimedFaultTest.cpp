@@ -15,10 +15,11 @@
 #include "app/AppState.h"
 #include "app/ControlIds.h"
 #include "app/TokenPanel.h"
+#include "cryptoki/ModuleLoader.h"
 #include "import/ImportCertificate.h"
-#include "objects/ObjectTables.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
+#include "objects/ObjectTables.h"
 #include "res/resource.h"
 #include "support/MainWindowFixture.h"
 #include "support/ObjectTemplates.h"
@@ -153,7 +154,7 @@ TEST_F(TimedFaultTest, TokenPulledAndPutBackDuringAListing) {
 // shows none, its object list included.
 TEST_F(TimedFaultTest, TokenRemovedDuringADeletion) {
     CK_UTF8CHAR pin[] = "1234";
-    ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[kSlot], CKU_USER, pin, 4));
+    ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_Login(SessionTable[kSlot], CKU_USER, pin, 4));
     window_.Click(kDisplayObjectsCommand);
     ASSERT_TRUE(ListingEnded());
     ASSERT_EQ(20, MainWindowFixture::RowCount(AppState.ObjectListView));
@@ -218,7 +219,7 @@ TEST_F(TimedFaultTest, SlotEventsWhileTheLoginDialogIsOpen) {
     // Whatever the order of events, the row and the buttons follow the
     // session the module reports.
     CK_SESSION_INFO info = {};
-    const CK_RV rv = AppState.FunctionList->C_GetSessionInfo(AppState.SessionTable[kSlot], &info);
+    const CK_RV rv = Cryptoki.FunctionList->C_GetSessionInfo(SessionTable[kSlot], &info);
     ASSERT_EQ(CKR_OK, rv) << "a session of the token in the slot";
     const bool loggedIn = info.state == CKS_RW_USER_FUNCTIONS;
     EXPECT_EQ(loggedIn ? L"Logged in" : L"Not logged in", TokenCell(kSlot, 1));
@@ -249,7 +250,7 @@ TEST_F(TimedFaultTest, TokenRemovedDuringAnImport) {
             const std::string what = std::string(pfx ? "PFX" : "certificate") + ", removed before call " +
                                      std::to_string(call);
             CK_UTF8CHAR pin[] = "1234";
-            ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(AppState.SessionTable[kSlot], CKU_USER, pin, 4)) << what;
+            ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_Login(SessionTable[kSlot], CKU_USER, pin, 4)) << what;
             HostileScript& script = ActiveScript();
             script.actionCall = call;
             script.action = [] { TokenStore::Control().RemoveToken(kSlot); };
@@ -260,7 +261,7 @@ TEST_F(TimedFaultTest, TokenRemovedDuringAnImport) {
                 wcsncpy(PfxImportState.PfxFilePath, path.c_str(), kPfxPathCapacity - 1);
                 PfxImportState.PfxImportChain = false;
                 PfxImportState.PfxKeyExtractable = false;
-                AppState.DialogSlot = kSlot;
+                PfxImportState.DialogSlot = kSlot;
                 result = ImportPfx(L"secret");
             } else {
                 result = ImportCertificate(kSlot, FixturePath(L"cn_simple.der").c_str(), nullptr, nullptr);
@@ -275,11 +276,11 @@ TEST_F(TimedFaultTest, TokenRemovedDuringAnImport) {
             if (stored > 0) {
                 // What the import stored before the pull goes again, for the next case.
                 CK_UTF8CHAR userPin[] = "1234";
-                CK_SESSION_HANDLE session = AppState.SessionTable[kSlot];
-                ASSERT_EQ(CKR_OK, AppState.FunctionList->C_Login(session, CKU_USER, userPin, 4)) << what;
+                CK_SESSION_HANDLE session = SessionTable[kSlot];
+                ASSERT_EQ(CKR_OK, Cryptoki.FunctionList->C_Login(session, CKU_USER, userPin, 4)) << what;
                 for (int row = 20; row < 20 + stored; ++row)
-                    AppState.FunctionList->C_DestroyObject(session, ObjectHandleAt(row));
-                AppState.FunctionList->C_Logout(session);
+                    Cryptoki.FunctionList->C_DestroyObject(session, ObjectHandleAt(row));
+                Cryptoki.FunctionList->C_Logout(session);
             }
         }
     }

@@ -8,6 +8,7 @@
 #include "PkeFixture.h"
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 #include "import/ImportCertificate.h"
 
 #include <fstream>
@@ -55,8 +56,8 @@ TEST(ChainRequest, NewKeyPairForTheTestCa) {
 TEST(IssuedCertificate, ImportGivesItTheKeyPairsId) {
     TokenStore store;
     ASSERT_NO_FATAL_FAILURE(OpenChainToken(store, false));
-    CK_FUNCTION_LIST_PTR f = AppState.FunctionList;
-    const CK_SESSION_HANDLE session = AppState.SessionTable[0];
+    CK_FUNCTION_LIST_PTR f = Cryptoki.FunctionList;
+    const CK_SESSION_HANDLE session = SessionTable[0];
     ASSERT_EQ(f->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kTestUserPin, 4), CKR_OK);
     ASSERT_EQ(ImportCertificate(0, (WorkFolder() + L"\\chain_cert.pem").c_str(), nullptr, nullptr),
               kCertificateStored);

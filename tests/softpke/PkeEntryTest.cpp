@@ -125,7 +125,7 @@ TEST_F(PkeTest, LoginSlotIndexCountsOnlySlotsWithATokenAndLeavesTheProgramsSessi
     ASSERT_EQ(pke_.SetCryptoki(), 0);
     ASSERT_EQ(pke_.Login(1, "5678"), 0) << "index 1 is the token in slot 2";
     CK_SESSION_INFO info = {};
-    ASSERT_EQ(Functions()->C_GetSessionInfo(AppState.SessionTable[2], &info), CKR_OK);
+    ASSERT_EQ(Functions()->C_GetSessionInfo(SessionTable[2], &info), CKR_OK);
     EXPECT_EQ(info.state, CKS_RW_USER_FUNCTIONS);
     EXPECT_EQ(SessionState(), CKS_RW_PUBLIC_SESSION) << "slot 0 untouched";
 }

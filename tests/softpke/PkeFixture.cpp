@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -133,11 +134,11 @@ void PkeTest::TearDown() {
 }
 
 CK_SESSION_HANDLE PkeTest::Session() const {
-    return AppState.SessionTable[0];
+    return SessionTable[0];
 }
 
 CK_FUNCTION_LIST_PTR PkeTest::Functions() const {
-    return AppState.FunctionList;
+    return Cryptoki.FunctionList;
 }
 
 CK_STATE PkeTest::SessionState() const {

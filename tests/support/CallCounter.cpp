@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/AppState.h"
+#include "cryptoki/ModuleLoader.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ CK_RV CountedWait(CK_FLAGS flags, CK_SLOT_ID_PTR slot, CK_VOID_PTR reserved) {
 }  // namespace
 
 CallCounter::CallCounter() {
-    original = AppState.FunctionList;
+    original = Cryptoki.FunctionList;
     if (!original)
         return;
     // The list is packed: the entries follow the version as plain pointers.
@@ -121,13 +122,13 @@ CallCounter::CallCounter() {
 #undef INSTALL
     counted.C_WaitForSlotEvent = CountedWait;
     Reset();
-    AppState.FunctionList = &counted;
+    Cryptoki.FunctionList = &counted;
 }
 
 CallCounter::~CallCounter() {
     Release();
-    if (AppState.FunctionList == &counted)
-        AppState.FunctionList = original;
+    if (Cryptoki.FunctionList == &counted)
+        Cryptoki.FunctionList = original;
 }
 
 long CallCounter::Count(const std::string& function) const {

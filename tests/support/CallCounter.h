@@ -1,5 +1,5 @@
 // Counts the Cryptoki calls that the code under test makes through
-// AppState.FunctionList, and forwards every one of them to the module the
+// Cryptoki.FunctionList, and forwards every one of them to the module the
 // list came from. Installed for the counter's lifetime; one counter at a
 // time. Used by tests (how many searches a command started, how the slot
 // monitor waits) and by the listing benchmark (calls per object). It can

@@ -8,14 +8,17 @@
 #include "app/KeyboardUse.h"
 #include "app/MainWindow.h"
 #include "app/StartUp.h"
+#include "cryptoki/ModuleLoader.h"
 
 MainWindowFixture::MainWindowFixture(CK_ULONG slotCount) : store_(slotCount) {}
 
 MainWindowFixture::~MainWindowFixture() {
     Stop();
-    if (AppState.FunctionList)
-        AppState.FunctionList->C_Finalize(nullptr);
+    if (Cryptoki.FunctionList)
+        Cryptoki.FunctionList->C_Finalize(nullptr);
     AppState = AppStateRecord();
+    SessionTable = SessionTableRecord();
+    Cryptoki = CryptokiModuleRecord();
     UnregisterClassW(kMainWindowClass, GetModuleHandleW(nullptr));
 }
 
@@ -137,6 +140,18 @@ void MainWindowFixture::ClickObjectRow(int row) {
     Pump();
 }
 
+void MainWindowFixture::SelectObjectRows(const std::vector<int>& rows) {
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(AppState.ObjectListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                 reinterpret_cast<LPARAM>(&item));
+    item.state = LVIS_SELECTED;
+    for (int row : rows)
+        SendMessageW(AppState.ObjectListView, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                     reinterpret_cast<LPARAM>(&item));
+    Pump();
+}
+
 int MainWindowFixture::RowCount(HWND list) {
     return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
 }
@@ -187,8 +202,10 @@ void MainWindowFixture::Stop() {
     if (!started_)
         return;
     started_ = false;
+    // Closed as the user closes it: a running worker is stopped and
+    // waited for before the window goes.
     if (AppState.MainWindow)
-        DestroyWindow(AppState.MainWindow);
+        SendMessageW(AppState.MainWindow, WM_CLOSE, 0, 0);
     // The window's destruction posted the quit message; a modal loop of the
     // next test would end on it.
     MSG message;

@@ -53,6 +53,8 @@ public:
     void ClickTokenRow(int row);
     // A click on object-list row `row` (-1: none).
     void ClickObjectRow(int row);
+    // Selects exactly these object rows (the list allows several).
+    void SelectObjectRows(const std::vector<int>& rows);
 
     static int RowCount(HWND list);
     static int SelectedRow(HWND list);  // first selected row, -1 when none

@@ -2,6 +2,7 @@
 
 #include <wincrypt.h>
 
+#include "cryptoki/ModuleLoader.h"
 
 const std::vector<unsigned char> kPrime256v1Params = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
 
@@ -126,6 +127,23 @@ FILETIME Date(WORD year) {
 }
 
 }  // namespace
+
+size_t CountTokenObjects(CK_SLOT_ID slot, CK_OBJECT_CLASS objectClass) {
+    VendorFunctionList* api = Cryptoki.FunctionList;
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    if (api->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK)
+        return static_cast<size_t>(-1);
+    CK_ATTRIBUTE match = {CKA_CLASS, &objectClass, sizeof objectClass};
+    api->C_FindObjectsInit(session, &match, objectClass ? 1 : 0);
+    size_t count = 0;
+    CK_OBJECT_HANDLE handle = 0;
+    CK_ULONG found = 0;
+    while (api->C_FindObjects(session, &handle, 1, &found) == CKR_OK && found == 1)
+        ++count;
+    api->C_FindObjectsFinal(session);
+    api->C_CloseSession(session);
+    return count;
+}
 
 std::vector<unsigned char> CertificateWithCommonName(const std::wstring& commonName, DWORD valueType) {
     CERT_RDN_ATTR attribute = {};

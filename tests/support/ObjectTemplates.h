@@ -46,6 +46,10 @@ inline CK_RV AddTokenObjects(CK_SLOT_ID slot, const std::vector<ObjectTemplate>&
     return AddTokenObjectsWith(TokenStore::Control().AddObjects, slot, objects);
 }
 
+// The public token objects of `objectClass` (0: of any class) on the token
+// in `slot`, counted through a session of the caller's own.
+size_t CountTokenObjects(CK_SLOT_ID slot, CK_OBJECT_CLASS objectClass = 0);
+
 // `count` data objects labelled "<prefix><n>", n from 0.
 std::vector<ObjectTemplate> NumberedDataObjects(const std::string& prefix, int count);
 

@@ -2,27 +2,26 @@
 
 #include "app/AppState.h"
 #include "app/SlotMonitor.h"
+#include "cryptoki/ModuleLoader.h"
 #include "support/MainWindowFixture.h"
-#include "support/UiDriver.h"
 
 SlotMonitorRun::SlotMonitorRun() {
-    thread_ = CreateThread(nullptr, 0, SlotMonitorThread, nullptr, 0, nullptr);
+    running_ = StartSlotMonitor(AppState.MainWindow);
 }
 
 SlotMonitorRun::~SlotMonitorRun() {
-    if (thread_)
-        CloseHandle(thread_);
+    if (running_) {
+        RequestSlotMonitorStop();
+        Cryptoki.FunctionList->C_Finalize(nullptr);
+        WaitForSlotMonitor(10000);
+    }
 }
 
 bool SlotMonitorRun::Stop(MainWindowFixture& window) {
-    if (!thread_)
+    if (!running_)
         return true;
-    UiDriver ui;
-    ui.Then({L"PKCS#11 error", {}, nullptr, IDOK});  // the monitor's report of the ended wait
-    AppState.FunctionList->C_Finalize(nullptr);
-    const bool ended =
-        window.PumpUntil([this] { return WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0; }, 10000);
-    CloseHandle(thread_);
-    thread_ = nullptr;
-    return ended;
+    running_ = false;
+    RequestSlotMonitorStop();
+    Cryptoki.FunctionList->C_Finalize(nullptr);
+    return window.PumpUntil([] { return WaitForSlotMonitor(0); }, 10000);
 }

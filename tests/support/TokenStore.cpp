@@ -56,11 +56,13 @@ TokenStore::TokenStore(CK_ULONG slotCount) {
 }
 
 TokenStore::~TokenStore() {
-    if (loaded_ && AppState.FunctionList) {
+    if (loaded_ && Cryptoki.FunctionList) {
         Control().ClearFaults();
-        AppState.FunctionList->C_Finalize(nullptr);
+        Cryptoki.FunctionList->C_Finalize(nullptr);
     }
     AppState = AppStateRecord();
+    SessionTable = SessionTableRecord();
+    Cryptoki = CryptokiModuleRecord();
     if (Control().SetStorePath)
         Control().SetStorePath(nullptr);
 }
@@ -84,7 +86,5 @@ bool TokenStore::LoadModule() {
 }
 
 bool TokenStore::OpenSession(CK_SLOT_ID slot) {
-    return AppState.FunctionList &&
-           AppState.FunctionList->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr,
-                                                nullptr, &AppState.SessionTable[slot]) == CKR_OK;
+    return Cryptoki.FunctionList && SessionTable.Open(slot) == CKR_OK;
 }

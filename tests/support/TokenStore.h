@@ -49,7 +49,7 @@ public:
 
     // Loads and initialises the module for the program's code (AppState).
     bool LoadModule();
-    // Opens the slot's R/W session into AppState.SessionTable.
+    // Opens the slot's R/W session into SessionTable.
     bool OpenSession(CK_SLOT_ID slot);
 
     const std::wstring& Path() const { return folder_.Path(); }

@@ -26,6 +26,7 @@
 #include "ScreenCapture.h"
 #include "app/AppState.h"
 #include "app/ControlIds.h"
+#include "cryptoki/ModuleLoader.h"
 #include "res/resource.h"
 #include "support/ProgramRun.h"
 #include "support/RemoteListView.h"
@@ -290,13 +291,13 @@ protected:
 
     CK_FLAGS TourTokenFlags() {
         CK_TOKEN_INFO info = {};
-        EXPECT_EQ(CKR_OK, AppState.FunctionList->C_GetTokenInfo(kTourSlot, &info));
+        EXPECT_EQ(CKR_OK, Cryptoki.FunctionList->C_GetTokenInfo(kTourSlot, &info));
         return info.flags;
     }
 
     // Objects that a public session sees on the tour's token.
     int PublicObjectCount() {
-        CK_FUNCTION_LIST* f = AppState.FunctionList;
+        CK_FUNCTION_LIST* f = Cryptoki.FunctionList;
         CK_SESSION_HANDLE session = 0;
         if (f->C_OpenSession(kTourSlot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK)
             return -1;

@@ -1,4 +1,4 @@
-#include "import/DerStructure.h"
+#include "objects/DerStructure.h"
 
 namespace {
 

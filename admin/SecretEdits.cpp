@@ -1,4 +1,4 @@
-#include "app/SecretEdits.h"
+#include "admin/SecretEdits.h"
 
 #include <commctrl.h>
 
