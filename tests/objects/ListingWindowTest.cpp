@@ -17,6 +17,7 @@
 #include "cryptoki/ModuleLoader.h"
 #include "objects/ObjectListSelection.h"
 #include "objects/ObjectTables.h"
+#include "objects/TokenObjectList.h"
 #include "support/CallCounter.h"
 #include "support/MainWindowFixture.h"
 #include "support/ObjectTemplates.h"
@@ -289,6 +290,39 @@ TEST_F(ListingWindowTest, ThreeHundredObjectsAreAllListed) {
     for (int i : {0, 259, 260, 299})
         EXPECT_NE(-1, RowLabelled(L"data " + std::to_wstring(i))) << i;
     ExpectControlsBack();
+}
+
+// The list shows at most 10,000 rows. The box that says so comes only when
+// the token holds more: a token of exactly 10,000 objects lists without it.
+TEST_F(ListingWindowTest, CapBoxOnlyWhenAnObjectPastTheCapExists) {
+    ASSERT_EQ(CKR_OK, TokenStore::Control().SetCapacity(kSlot, 1 << 24));
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("data ", kMaxListedObjects)));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
+    const struct {
+        int objects;
+        bool box;
+    } rows[] = {{kMaxListedObjects, false}, {kMaxListedObjects + 1, true}};
+    for (const auto& row : rows) {
+        if (row.objects > kMaxListedObjects) {
+            ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("more ", row.objects - kMaxListedObjects)));
+        }
+        UiDriver ui;
+        if (row.box)
+            ui.Then({L"Display objects", {}, nullptr, IDOK});
+        CallCounter calls;
+        DisplayObjects();
+        std::string why;
+        EXPECT_TRUE(ui.WaitDone(&why)) << row.objects << ": " << why;
+        EXPECT_TRUE(ui.Unexpected().empty()) << row.objects << ": " << Narrow(ui.Unexpected()[0].text);
+        if (row.box) {
+            ASSERT_EQ(1u, ui.Seen().size()) << row.objects;
+            EXPECT_EQ(kTooManyObjectsText, ui.Seen()[0].text);
+        }
+        EXPECT_EQ(kMaxListedObjects, Rows()) << row.objects;
+        EXPECT_EQ(kMaxListedObjects + 1, calls.Count("C_FindObjects")) << "object 10,001 is asked for";
+        ExpectControlsBack();
+    }
 }
 
 // Shown once per selection of a token in a public or SO session, never to
