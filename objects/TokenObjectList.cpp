@@ -99,10 +99,6 @@ ListingOutcome ListTokenObjects(CK_SESSION_HANDLE session, unsigned generation, 
     for (int row = 0;; ++row) {
         if (sink.StopRequested())
             return outcome;
-        if (row == kMaxListedObjects) {
-            outcome.capped = pending.Show();
-            return outcome;
-        }
         CK_OBJECT_HANDLE handle = 0;
         bool found = false;
         CK_RV rv = search.Next(&handle, &found);
@@ -112,6 +108,12 @@ ListingOutcome ListTokenObjects(CK_SESSION_HANDLE session, unsigned generation, 
         }
         if (!found) {
             pending.Show();
+            return outcome;
+        }
+        if (row == kMaxListedObjects) {
+            // An object past the cap exists: only now is the list short of
+            // the token.
+            outcome.capped = pending.Show();
             return outcome;
         }
         ListedRow listed;

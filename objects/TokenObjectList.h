@@ -11,8 +11,8 @@
 
 // A token holds tens of objects; a module whose search hands out handles
 // without end would keep the listing, and the wait cursor, for ever. The
-// listing ends the search after this many rows and says so in a box
-// (caption "Display objects").
+// listing shows at most this many rows; when the search finds one more
+// object, it ends there and says so in a box (caption "Display objects").
 constexpr int kMaxListedObjects = 10000;
 extern const wchar_t kTooManyObjectsText[];
 
@@ -52,7 +52,7 @@ struct ListingOutcome {
     int status = 0;                    // 0 the search ran to its end (or stopped), 1 it failed
     CK_RV rv = CKR_OK;                 // the failure's return code
     const wchar_t* caption = nullptr;  // "Find object error" or "Read object error"; null: no report
-    bool capped = false;               // ended at kMaxListedObjects rows
+    bool capped = false;               // ended at kMaxListedObjects rows, with more objects found
 };
 
 // Lists the token objects of `session` for the object list of generation

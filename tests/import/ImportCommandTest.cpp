@@ -13,6 +13,7 @@
 #include "import/ImportCommand.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
+#include "objects/ObjectListSelection.h"
 #include "resource.h"
 #include "support/MemoryProbe.h"
 #include "support/TestFiles.h"
@@ -80,6 +81,28 @@ TEST_F(ImportCommandTest, CertificateIsStoredAnnouncedAndListed) {
     ASSERT_TRUE(WaitForListing());
     EXPECT_EQ(ObjectRows(), 2);
     EXPECT_EQ(classWindow.Received(), 2);
+}
+
+// A common name of 34 CJK characters becomes a 102-byte label, longer than
+// the listing's usual buffer: the token is listed whole afterwards, and
+// again later.
+TEST_F(ImportCommandTest, CertificateWithALongCommonNameIsListedAfterwards) {
+    std::wstring name;
+    for (int i = 0; i < 17; ++i)
+        name += L"\u6F22\u5B57";
+    AddMarkerRow();
+    RunCommand(FixturePath(L"imp_cn_cjk.pem"));
+    for (int listing = 0; listing < 2; ++listing) {
+        UiDriver boxes;  // a "Read object error" would show here
+        ASSERT_TRUE(WaitForListing());
+        EXPECT_TRUE(boxes.Unexpected().empty()) << Narrow(boxes.Unexpected()[0].text);
+        ASSERT_EQ(ObjectRows(), 1) << "listing " << listing;
+        EXPECT_EQ(CellText(AppState.ObjectListView, 0, 4, 100), name) << "the label, whole";
+        EXPECT_EQ(CellText(AppState.ObjectListView, 0, 2, 100), name) << "the common name";
+        AppState.PublicOnlyWarningArmed = false;
+        window_.Click(kDisplayObjectsCommand);
+    }
+    ASSERT_TRUE(WaitForListing());
 }
 
 TEST_F(ImportCommandTest, CancelledFileChoiceDoesNothing) {

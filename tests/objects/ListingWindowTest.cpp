@@ -17,6 +17,7 @@
 #include "cryptoki/ModuleLoader.h"
 #include "objects/ObjectListSelection.h"
 #include "objects/ObjectTables.h"
+#include "objects/TokenObjectList.h"
 #include "support/CallCounter.h"
 #include "support/MainWindowFixture.h"
 #include "support/ObjectTemplates.h"
@@ -202,6 +203,68 @@ TEST_F(ListingWindowTest, EveryKindOfObjectShowsItsCells) {
     ExpectControlsBack();
 }
 
+// Values longer than the usual buffers (a 300-byte label, a 120-byte ID,
+// 40 bytes of EC parameters) are read whole among ordinary objects, and the
+// ordinary objects cost no more calls for it: a data object one attribute
+// read, an EC key three, a certificate four.
+TEST_F(ListingWindowTest, LongValuesAreReadWholeWithoutCallsForOrdinaryObjects) {
+    std::string longLabel;
+    for (int i = 0; i < 100; ++i)
+        longLabel += "\xC3\xA9" "e";  // "ée", 300 bytes of UTF-8
+    const std::vector<unsigned char> id120 = Id(120, 0x10);
+    const std::vector<unsigned char> params40(40, 0x06);
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, {ObjectTemplate::Data("note"),
+                                              ObjectTemplate::EcPublicKey("ec").Bytes(CKA_ID, std::string("\x0E", 1)),
+                                              ObjectTemplate::Certificate(ReadFixture(L"cn_simple.der"), "alice")}));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));  // no public-objects warning
+    const long kOrdinaryReads = 1 + 3 + 4;
+    CallCounter calls;
+    DisplayObjects();
+    ASSERT_EQ(3, Rows());
+    EXPECT_EQ(kOrdinaryReads, calls.Count("C_GetAttributeValue")) << calls.Summary();
+
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, {ObjectTemplate::Data(longLabel),
+                                              ObjectTemplate::EcPublicKey("long id").Bytes(CKA_ID, id120),
+                                              ObjectTemplate::EcPublicKey("long params", params40)
+                                                  .Bytes(CKA_ID, std::string("\x0F", 1))}));
+    calls.Reset();
+    DisplayObjects();
+    EXPECT_TRUE(ui_.Unexpected().empty()) << Narrow(ui_.Unexpected()[0].text);
+    ASSERT_EQ(6, Rows());
+    // The long objects' own reads, and at most a length query and a second
+    // read each for the value that does not fit.
+    const long longReads = calls.Count("C_GetAttributeValue") - kOrdinaryReads;
+    EXPECT_GE(longReads, 1 + 3 + 3) << calls.Summary();
+    EXPECT_LE(longReads, 1 + 3 + 3 + 3 * 2) << calls.Summary();
+
+    std::wstring longLabelShown;
+    for (int i = 0; i < 100; ++i)
+        longLabelShown += L"\u00E9e";
+    const struct {
+        std::wstring label;
+        int cell;
+        std::wstring text;
+        std::wstring keyId;
+    } expected[] = {
+        {longLabelShown, 4, longLabelShown, L""},
+        {L"long id", 5, Hex(id120), Hex(id120)},
+        {L"long params", 7, L"0", L"0F"},  // no curve has such parameters
+        {L"ec", 7, L"256", L"0E"},
+        {L"note", 5, L"N/A", L""},
+        {L"alice", 2, L"Alice Example", L""},
+    };
+    for (const auto& e : expected) {
+        const int row = RowLabelled(e.label);
+        ASSERT_NE(-1, row) << Narrow(e.label);
+        EXPECT_EQ(e.text, CellText(AppState.ObjectListView, row, e.cell, 1000)) << Narrow(e.label);
+        const std::string keyId = KeyIdTextAt(row);
+        EXPECT_EQ(e.keyId, std::wstring(keyId.begin(), keyId.end())) << Narrow(e.label);
+    }
+    ExpectRowsMatchHandleTable();
+    ExpectControlsBack();
+}
+
 // UniversalString holds UTF-32; Wine 8's crypt32 cannot decode such a name,
 // so the case can only be seen on Windows.
 TEST_F(ListingWindowTest, UniversalStringCommonNameIsShownAsItsText) {
@@ -227,6 +290,39 @@ TEST_F(ListingWindowTest, ThreeHundredObjectsAreAllListed) {
     for (int i : {0, 259, 260, 299})
         EXPECT_NE(-1, RowLabelled(L"data " + std::to_wstring(i))) << i;
     ExpectControlsBack();
+}
+
+// The list shows at most 10,000 rows. The box that says so comes only when
+// the token holds more: a token of exactly 10,000 objects lists without it.
+TEST_F(ListingWindowTest, CapBoxOnlyWhenAnObjectPastTheCapExists) {
+    ASSERT_EQ(CKR_OK, TokenStore::Control().SetCapacity(kSlot, 1 << 24));
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("data ", kMaxListedObjects)));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
+    const struct {
+        int objects;
+        bool box;
+    } rows[] = {{kMaxListedObjects, false}, {kMaxListedObjects + 1, true}};
+    for (const auto& row : rows) {
+        if (row.objects > kMaxListedObjects) {
+            ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("more ", row.objects - kMaxListedObjects)));
+        }
+        UiDriver ui;
+        if (row.box)
+            ui.Then({L"Display objects", {}, nullptr, IDOK});
+        CallCounter calls;
+        DisplayObjects();
+        std::string why;
+        EXPECT_TRUE(ui.WaitDone(&why)) << row.objects << ": " << why;
+        EXPECT_TRUE(ui.Unexpected().empty()) << row.objects << ": " << Narrow(ui.Unexpected()[0].text);
+        if (row.box) {
+            ASSERT_EQ(1u, ui.Seen().size()) << row.objects;
+            EXPECT_EQ(kTooManyObjectsText, ui.Seen()[0].text);
+        }
+        EXPECT_EQ(kMaxListedObjects, Rows()) << row.objects;
+        EXPECT_EQ(kMaxListedObjects + 1, calls.Count("C_FindObjects")) << "object 10,001 is asked for";
+        ExpectControlsBack();
+    }
 }
 
 // Shown once per selection of a token in a public or SO session, never to

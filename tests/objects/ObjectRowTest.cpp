@@ -82,14 +82,14 @@ ObjectAttributes Object(CK_OBJECT_CLASS objectClass, CK_KEY_TYPE keyType) {
     object.objectClass = objectClass;
     object.keyType = keyType;
     object.idRead = objectClass != CKO_DATA;
-    object.idLength = 0;
-    object.labelLength = 0;
+    object.id.length = 0;
+    object.label.length = 0;
     return object;
 }
 
 void SetId(ObjectAttributes* object, std::initializer_list<unsigned char> bytes) {
-    std::copy(bytes.begin(), bytes.end(), object->id);
-    object->idLength = static_cast<CK_ULONG>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), object->id.Buffer());
+    object->id.length = static_cast<CK_ULONG>(bytes.size());
 }
 
 TEST(BuildObjectRow, KeysShowTheirSizesAndIds) {
@@ -130,8 +130,8 @@ TEST(BuildObjectRow, CertificatesDataAndOtherClasses) {
     ObjectAttributes certificate = Object(CKO_CERTIFICATE, 0);
     SetId(&certificate, {0x01});
     const char label[] = "my cert";
-    memcpy(certificate.label, label, 7);
-    certificate.labelLength = 7;
+    memcpy(certificate.label.Buffer(), label, 7);
+    certificate.label.length = 7;
     const ObjectRowCells expected = {L"5", L"Digital certificate", L"Alice", L"No", L"my cert",
                                      L"01", L"N/A", L"N/A"};
     EXPECT_EQ(BuildObjectRow(5, certificate, L"Alice"), expected);
@@ -144,26 +144,38 @@ TEST(BuildObjectRow, CertificatesDataAndOtherClasses) {
     // A class the list does not know: its ID is never read, the cell stays empty.
     ObjectAttributes other = Object(CKO_HW_FEATURE, 0);
     other.idRead = false;
-    other.idLength = sizeof other.id;
+    other.id.length = other.id.Capacity();
     EXPECT_EQ(BuildObjectRow(7, other, L"")[5], L"");
     EXPECT_EQ(BuildObjectRow(7, other, L"")[1], L"Unknown object type");
 }
 
 TEST(BuildObjectRow, MissingAndLongIds) {
     ObjectAttributes key = Object(CKO_PRIVATE_KEY, CKK_RSA);
-    key.idLength = CK_UNAVAILABLE_INFORMATION;
+    key.id.length = CK_UNAVAILABLE_INFORMATION;
     EXPECT_EQ(BuildObjectRow(1, key, L"")[5], L"");
     EXPECT_EQ(KeyIdTextOf(key), "");
 
-    // A 20-byte ID gives 40 digits; 100 bytes give all 200, in the cell and the table.
-    for (CK_ULONG length : {20ul, 100ul}) {
-        key.idLength = length;
-        for (CK_ULONG i = 0; i < length; ++i)
-            key.id[i] = static_cast<unsigned char>(0xA0 + i % 16);
-        EXPECT_EQ(BuildObjectRow(1, key, L"")[5].size(), 2 * length);
-        EXPECT_EQ(KeyIdTextOf(key).size(), 2 * length);
+    // A 20-byte ID gives 40 digits, 100 bytes all 200; an ID read into a
+    // buffer sized to it gives all its digits, in the cell and the table.
+    // A module that answers a length beyond the buffer (CKR_OK all the
+    // same) gets the digits of what the buffer holds.
+    const struct {
+        CK_ULONG buffer;  // 0: the usual one
+        CK_ULONG length;  // as the module answered
+        size_t digits;
+    } rows[] = {{0, 20, 40}, {0, 100, 200}, {0, 300, 200}, {120, 120, 240}, {5000, 5000, 10000}};
+    for (const auto& row : rows) {
+        if (row.buffer) {
+            ASSERT_TRUE(key.id.Resize(row.buffer));
+        }
+        for (CK_ULONG i = 0; i < key.id.Capacity(); ++i)
+            key.id.Buffer()[i] = static_cast<unsigned char>(0xA0 + i % 16);
+        key.id.length = row.length;
+        EXPECT_EQ(BuildObjectRow(1, key, L"")[5].size(), row.digits) << row.length;
+        EXPECT_EQ(KeyIdTextOf(key).size(), row.digits) << row.length;
         EXPECT_EQ(KeyIdTextOf(key).substr(0, 4), "A0A1");
     }
+    EXPECT_FALSE(key.id.Resize(VariableValue::kMaxSize + 1)) << "no memory for a length past every bound";
 }
 
 // Replaces every string value `from` of the DER with `tag` and `to` (same length).

@@ -21,6 +21,7 @@
 #include "objects/ObjectTables.h"
 #include "objects/TokenObjectList.h"
 #include "objects/CertificateName.h"
+#include "objects/ObjectListSelection.h"
 #include "support/MainWindowFixture.h"
 #include "support/TestFiles.h"
 #include "support/UiDriver.h"
@@ -186,11 +187,20 @@ TEST_F(HostileModuleTest, AttributeAnswersNeverOverrunAndFailuresAreReported) {
         int cell;               // a cell of the hostile row to check
         std::wstring expected;
     } cases[] = {
-        // An honest module refuses a label longer than the 100-byte buffer.
+        // An honest module refuses a label longer than the usual buffer; the
+        // label is then read into a buffer sized to it.
         {"a 5000-byte label", [&] { auto o = DataObject(2, "x"); o.values[CKA_LABEL] = longBytes; return o; }(),
-         false, L"An error occured due to CKR_BUFFER_TOO_SMALL 0x150\r\n", 0, L""},
-        {"a 5000-byte ID", KeyObject(2, CKO_PUBLIC_KEY, longBytes), false,
+         false, nullptr, 4, std::wstring(5000, L'L')},
+        {"a 5000-byte ID", KeyObject(2, CKO_PUBLIC_KEY, longBytes), false, nullptr, 5,
+         [] { std::wstring hex; for (int i = 0; i < 5000; ++i) hex += L"4C"; return hex; }()},
+        // A length past every bound gets no memory: the read fails.
+        {"a 70000-byte label",
+         [] { auto o = DataObject(2, "x"); o.values[CKA_LABEL] = AttributeBytes(70000, 'L'); return o; }(), false,
          L"An error occured due to CKR_BUFFER_TOO_SMALL 0x150\r\n", 0, L""},
+        // A length query that contradicts the short buffer's refusal.
+        {"a label whose length query answers 50",
+         [&] { auto o = DataObject(2, "x"); o.values[CKA_LABEL] = longBytes; o.claimedLength[CKA_LABEL] = 50; return o; }(),
+         false, L"An error occured due to CKR_BUFFER_TOO_SMALL 0x150\r\n", 0, L""},
         // A careless one fills the buffer and reports the whole length.
         {"an overstated label", [&] { auto o = DataObject(2, "x"); o.values[CKA_LABEL] = longBytes; return o; }(),
          true, nullptr, 4, std::wstring(100, L'L')},
@@ -223,7 +233,7 @@ TEST_F(HostileModuleTest, AttributeAnswersNeverOverrunAndFailuresAreReported) {
         } else {
             EXPECT_TRUE(ui.Unexpected().empty()) << c.what << ": " << Narrow(ui.Unexpected()[0].text);
             ASSERT_EQ(2, ObjectRows()) << c.what;
-            EXPECT_EQ(c.expected, Cell(AppState.ObjectListView, 1, c.cell)) << c.what;
+            EXPECT_EQ(c.expected, CellText(AppState.ObjectListView, 1, c.cell, 20000)) << c.what;
         }
         EXPECT_EQ(L"first", Cell(AppState.ObjectListView, 0, 4)) << c.what;
         ExpectWindowStillUsable(c.what);

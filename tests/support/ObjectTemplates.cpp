@@ -56,12 +56,12 @@ ObjectTemplate ObjectTemplate::Certificate(const std::vector<unsigned char>& der
     return object;
 }
 
-ObjectTemplate ObjectTemplate::EcPublicKey(const std::string& label) {
+ObjectTemplate ObjectTemplate::EcPublicKey(const std::string& label, const std::vector<unsigned char>& params) {
     std::vector<unsigned char> point = {0x04, 0x41, 0x04};
     for (unsigned char i = 1; i <= 64; ++i)
         point.push_back(i);
     ObjectTemplate object = TokenObject(CKO_PUBLIC_KEY);
-    object.Ulong(CKA_KEY_TYPE, CKK_EC).Bytes(CKA_LABEL, label).Bytes(CKA_EC_PARAMS, kPrime256v1Params)
+    object.Ulong(CKA_KEY_TYPE, CKK_EC).Bytes(CKA_LABEL, label).Bytes(CKA_EC_PARAMS, params)
         .Bytes(CKA_EC_POINT, point);
     return object;
 }

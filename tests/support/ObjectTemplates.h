@@ -12,6 +12,9 @@
 #include "cryptoki/Cryptoki.h"
 #include "support/TokenStore.h"
 
+// The DER bytes of the prime256v1 curve identifier, as CKA_EC_PARAMS holds it.
+extern const std::vector<unsigned char> kPrime256v1Params;
+
 class ObjectTemplate {
 public:
     ObjectTemplate& Ulong(CK_ATTRIBUTE_TYPE type, CK_ULONG value);
@@ -23,8 +26,10 @@ public:
     static ObjectTemplate TokenObject(CK_OBJECT_CLASS objectClass);
     static ObjectTemplate Data(const std::string& label);
     static ObjectTemplate Certificate(const std::vector<unsigned char>& der, const std::string& label);
-    // EC keys on prime256v1 (the point and value are not checked).
-    static ObjectTemplate EcPublicKey(const std::string& label);
+    // EC keys on prime256v1, or a public key with other parameters (the
+    // point and value are not checked).
+    static ObjectTemplate EcPublicKey(const std::string& label,
+                                      const std::vector<unsigned char>& params = kPrime256v1Params);
     static ObjectTemplate EcPrivateKey(const std::string& label);
     static ObjectTemplate AesKey(const std::string& label, size_t bytes);
 
@@ -52,9 +57,6 @@ size_t CountTokenObjects(CK_SLOT_ID slot, CK_OBJECT_CLASS objectClass = 0);
 
 // `count` data objects labelled "<prefix><n>", n from 0.
 std::vector<ObjectTemplate> NumberedDataObjects(const std::string& prefix, int count);
-
-// The DER bytes of the prime256v1 curve identifier, as CKA_EC_PARAMS holds it.
-extern const std::vector<unsigned char> kPrime256v1Params;
 
 // A DER X.509 certificate (not validly signed: only its fields are read)
 // whose subject is one common name `commonName` of the string type
