@@ -9,8 +9,15 @@
 // missing.
 bool CreateMainWindowControls(HWND window, HINSTANCE instance);
 
+// Scales every control's position and size, the list columns and the fonts
+// from their 96-DPI values to `dpi` (at window creation away from 96 DPI,
+// and on WM_DPICHANGED).
+void ScaleMainWindowControls(UINT dpi);
+// The DPI the controls are laid out for.
+UINT MainWindowControlsDpi();
+
 // Releases the fonts of the controls (when the window goes).
 void ReleaseMainWindowFonts();
 
-// A new font for the serial-number edit; the edit deletes it when it goes.
+// A new font for the serial-number edit, for the controls' DPI; the edit deletes it when it goes.
 HFONT CreateSerialEditFont();

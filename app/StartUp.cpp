@@ -10,6 +10,7 @@
 #include "app/SlotMonitor.h"
 #include "app/TokenPanel.h"
 #include "app/TokenSelection.h"
+#include "app/WindowDpi.h"
 #include "cryptoki/ErrorReport.h"
 #include "cryptoki/ModuleLoader.h"
 
@@ -80,8 +81,11 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
     HWND window = CreateWindowExW(0, kMainWindowClass, title.c_str(), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                                   kWindowX, kWindowY, kMainWindowWidth, height, nullptr, nullptr, instance,
                                   nullptr);
-    if (window)
-        ShowWindow(window, show);
+    if (!window)
+        return nullptr;
+    // Sized for its monitor's DPI, and inside the monitor's work area.
+    PlaceMainWindow(window, kWindowX, kWindowY, kMainWindowWidth, height);
+    ShowWindow(window, show);
     return window;
 }
 

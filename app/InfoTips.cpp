@@ -1,0 +1,127 @@
+#include "app/InfoTips.h"
+
+#include "app/AppState.h"
+#include "app/TokenTip.h"
+#include "objects/CertificateTip.h"
+#include "objects/ObjectListSelection.h"
+#include "objects/ObjectTables.h"
+
+namespace {
+
+// Wide enough for the longest line of a certificate's subject; longer
+// lines wrap.
+constexpr int kTipWidth = 480;
+// A tip stays while the user reads it.
+constexpr int kTipShowMs = 30000;
+
+struct OwnTip {
+    HWND Window = nullptr;
+    std::wstring Text;  // the text being shown; read again at every request
+    HWND HoverList = nullptr;
+    int HoverRow = -1;
+};
+OwnTip g_tip;
+
+int RowAt(HWND list, POINT client) {
+    LVHITTESTINFO hit = {};
+    hit.pt = client;
+    const int row = static_cast<int>(SendMessageW(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    return (hit.flags & LVHT_ONITEM) ? row : -1;
+}
+
+int RowUnderCursor(HWND list) {
+    POINT point = {};
+    GetCursorPos(&point);
+    ScreenToClient(list, &point);
+    return RowAt(list, point);
+}
+
+// The tooltip asks for a text only when it appears: moving to another row
+// of the same list hides it, so that it asks again for that row.
+LRESULT CALLBACK ListMouseProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_MOUSEMOVE) {
+        const POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        const int row = RowAt(list, point);
+        if (list != g_tip.HoverList || row != g_tip.HoverRow) {
+            g_tip.HoverList = list;
+            g_tip.HoverRow = row;
+            if (g_tip.Window)
+                SendMessageW(g_tip.Window, TTM_POP, 0, 0);
+        }
+    }
+    return DefSubclassProc(list, message, wParam, lParam);
+}
+
+void AddTool(HWND mainWindow, HWND list) {
+    TTTOOLINFOW tool = {};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = mainWindow;
+    tool.uId = reinterpret_cast<UINT_PTR>(list);
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(g_tip.Window, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SetWindowSubclass(list, ListMouseProc, 1, 0);
+}
+
+void EnableInfoTipStyle(HWND list) {
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
+}
+
+}  // namespace
+
+void CreateInfoTips(HWND mainWindow) {
+    EnableInfoTipStyle(AppState.TokenListView);
+    EnableInfoTipStyle(AppState.ObjectListView);
+    g_tip = OwnTip();
+    g_tip.Window = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, mainWindow, nullptr,
+                                   nullptr, nullptr);
+    if (!g_tip.Window)
+        return;
+    // Lines break at "\r\n" only once the tip has a width.
+    SendMessageW(g_tip.Window, TTM_SETMAXTIPWIDTH, 0, kTipWidth);
+    SendMessageW(g_tip.Window, TTM_SETDELAYTIME, TTDT_AUTOPOP, kTipShowMs);
+    AddTool(mainWindow, AppState.TokenListView);
+    AddTool(mainWindow, AppState.ObjectListView);
+}
+
+std::wstring InfoTipText(HWND list, int row) {
+    if (row < 0)
+        return std::wstring();
+    if (list == AppState.TokenListView)
+        return ReadTokenTip(row);  // row = slot ID
+    // A listing worker uses the session: its rows get their tips after it.
+    if (list != AppState.ObjectListView || AppState.Busy || !IsCertificateRow(list, row))
+        return std::wstring();
+    return ReadCertificateTip(AppState.CurrentSlot, ObjectHandleAt(row));
+}
+
+void OnGetInfoTip(NMLVGETINFOTIPW& request) {
+    // The list view shows tips itself: the own tooltip would show a second.
+    if (g_tip.Window)
+        SendMessageW(g_tip.Window, TTM_ACTIVATE, FALSE, 0);
+    if (!request.pszText || request.cchTextMax <= 0)
+        return;
+    const std::wstring text = InfoTipText(request.hdr.hwndFrom, request.iItem);
+    const size_t room = static_cast<size_t>(request.cchTextMax) - 1;
+    const size_t length = text.size() < room ? text.size() : room;
+    text.copy(request.pszText, length);
+    request.pszText[length] = L'\0';
+}
+
+bool OnInfoTipNotify(const NMHDR& header) {
+    if (!g_tip.Window || header.hwndFrom != g_tip.Window)
+        return false;
+    if (header.code == TTN_GETDISPINFOW) {
+        auto& request = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
+        HWND list = reinterpret_cast<HWND>(header.idFrom);
+        g_tip.Text = InfoTipText(list, RowUnderCursor(list));
+        request.lpszText = const_cast<wchar_t*>(g_tip.Text.c_str());
+        request.hinst = nullptr;
+    }
+    return true;
+}
+
+HWND InfoTipWindow() {
+    return g_tip.Window;
+}
