@@ -17,7 +17,7 @@ unsigned long long Ticks(const FILETIME& time) {
 
 std::wstring NameText(const CERT_NAME_BLOB& name) {
     CERT_NAME_BLOB copy = name;
-    const DWORD flags = CERT_X500_NAME_STR;
+    const DWORD flags = CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG;
     const DWORD chars = CertNameToStrW(X509_ASN_ENCODING, &copy, flags, nullptr, 0);
     if (chars <= 1)
         return std::wstring();
