@@ -1,0 +1,85 @@
+// The main window at 144 DPI (150 %), run by run_at_dpi.sh in a Wine prefix
+// whose LogPixels is 144: every control, column and font is its 96-DPI
+// value times 1.5, and the window lies inside the work area.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/AppState.h"
+#include "app/WindowDpi.h"
+#include "support/MainWindowFixture.h"
+#include "support/MainWindowLayout.h"
+
+namespace {
+
+constexpr UINT kTestDpi = 144;
+
+int AtTestDpi(int value) {
+    return MulDiv(value, kTestDpi, 96);
+}
+
+class DpiTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(window_.AddToken(0, "Token", "1"));
+        ASSERT_EQ(0, window_.Start(true));
+        ASSERT_EQ(kTestDpi, WindowDpi(window_.Window())) << "the launcher sets LogPixels to 144";
+    }
+    MainWindowFixture window_;
+};
+
+TEST_F(DpiTest, ControlsAreTheirLayoutTimesOneAndAHalf) {
+    for (const ControlPlace& place : MainWindowControlPlaces()) {
+        HWND control = GetDlgItem(window_.Window(), place.id);
+        ASSERT_TRUE(control) << place.id;
+        const RECT rect = ClientRectOf(control);
+        const RECT expected = {AtTestDpi(place.rect.left), AtTestDpi(place.rect.top), AtTestDpi(place.rect.left) +
+                               AtTestDpi(place.rect.right - place.rect.left), AtTestDpi(place.rect.top) +
+                               AtTestDpi(place.rect.bottom - place.rect.top)};
+        EXPECT_TRUE(EqualRect(&rect, &expected)) << "control " << place.id << " at " << rect.left << "," << rect.top
+                                                 << " to " << rect.right << "," << rect.bottom;
+    }
+    // The client area holds the admin box: 495 at 96 DPI.
+    RECT client = {};
+    GetClientRect(window_.Window(), &client);
+    EXPECT_GE(client.bottom, AtTestDpi(495));
+    EXPECT_GE(client.right, AtTestDpi(658));
+}
+
+TEST_F(DpiTest, ColumnsAndFontsScale) {
+    const struct {
+        HWND list;
+        std::vector<int> widths;
+    } lists[] = {
+        {AppState.TokenListView, {130, 130}},
+        {AppState.TokenInfoView, {85, 120}},
+        {AppState.ObjectListView, {70, 120, 250, 100, 225, 205, 85, 95}},
+    };
+    for (const auto& l : lists)
+        for (size_t i = 0; i < l.widths.size(); ++i)
+            EXPECT_EQ(AtTestDpi(l.widths[i]), SendMessageW(l.list, LVM_GETCOLUMNWIDTH, i, 0)) << i;
+    LOGFONTW panel = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(AppState.TokenInfoView, WM_GETFONT, 0, 0)), sizeof panel, &panel);
+    EXPECT_EQ(AtTestDpi(13), panel.lfHeight);
+    EXPECT_STREQ(L"tahoma", panel.lfFaceName);
+}
+
+// Too wide for a 1280-pixel screen at (400, 200): moved left just enough.
+TEST_F(DpiTest, WindowMovesJustEnoughToFit) {
+    RECT window = {};
+    GetWindowRect(window_.Window(), &window);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window_.Window(), MONITOR_DEFAULTTONEAREST), &monitor));
+    const RECT& work = monitor.rcWork;
+    EXPECT_GE(window.left, work.left);
+    EXPECT_GE(window.top, work.top);
+    EXPECT_LE(window.right, work.right);
+    EXPECT_LE(window.bottom, work.bottom);
+    EXPECT_TRUE(window.left == 400 || window.right == work.right) << window.left;
+    EXPECT_TRUE(window.top == 200 || window.bottom == work.bottom) << window.top;
+    EXPECT_GT(window.right - window.left, AtTestDpi(658)) << "the window grew with the DPI";
+}
+
+}  // namespace
