@@ -10,6 +10,8 @@
 #include "app/WindowDpi.h"
 #include "support/MainWindowFixture.h"
 #include "support/MainWindowLayout.h"
+#include "support/TestFiles.h"
+#include "tour/ScreenCapture.h"
 
 namespace {
 
@@ -45,6 +47,16 @@ TEST_F(DpiTest, ControlsAreTheirLayoutTimesOneAndAHalf) {
     GetClientRect(window_.Window(), &client);
     EXPECT_GE(client.bottom, AtTestDpi(495));
     EXPECT_GE(client.right, AtTestDpi(658));
+
+    // The picture of the README, when the build asks for it.
+    const std::wstring shots = FolderFromEnvironment(L"TM_DPI_SHOTS");
+    if (!shots.empty()) {
+        CreateDirectoryW(shots.c_str(), nullptr);
+        RECT area = {};
+        GetWindowRect(window_.Window(), &area);
+        window_.Pump();
+        EXPECT_TRUE(SaveBmp(CaptureSettled(area, 1500), shots + L"\\main-window-144dpi.bmp"));
+    }
 }
 
 TEST_F(DpiTest, ColumnsAndFontsScale) {
