@@ -7,10 +7,12 @@
 #include <commctrl.h>
 
 #include "app/AppState.h"
+#include "app/ControlIds.h"
 #include "app/WindowDpi.h"
 #include "support/MainWindowFixture.h"
 #include "support/MainWindowLayout.h"
 #include "support/TestFiles.h"
+#include "support/UiDriver.h"
 #include "tour/ScreenCapture.h"
 
 namespace {
@@ -75,6 +77,29 @@ TEST_F(DpiTest, ColumnsAndFontsScale) {
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(AppState.TokenInfoView, WM_GETFONT, 0, 0)), sizeof panel, &panel);
     EXPECT_EQ(AtTestDpi(13), panel.lfHeight);
     EXPECT_STREQ(L"tahoma", panel.lfFaceName);
+}
+
+// Dialogs are laid out in dialog units of their "MS Shell Dlg" 8-point
+// font, which the system makes for the DPI: they grow by themselves.
+TEST_F(DpiTest, DialogsGrowWithTheirFont) {
+    UiDriver ui;
+    LOGFONTW font = {};
+    RECT unit = {0, 0, 4, 8};  // one average character in dialog units
+    DialogStep step;
+    step.caption = L"Login to token";
+    step.inspect = [&](HWND dialog) {
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
+        MapDialogRect(dialog, &unit);
+    };
+    step.button = IDCANCEL;
+    ui.Then(step);
+    window_.Click(kLoginCommand);
+    std::string why;
+    ASSERT_TRUE(ui.WaitDone(&why)) << why;
+    EXPECT_EQ(-MulDiv(8, kTestDpi, 72), font.lfHeight) << "8 points at 144 DPI";
+    // At 96 DPI a character of this font is about 6 x 13 pixels.
+    EXPECT_GE(unit.right, 8);
+    EXPECT_GE(unit.bottom, 19);
 }
 
 // Too wide for a 1280-pixel screen at (400, 200): moved left just enough.

@@ -146,6 +146,40 @@ TEST(MainWindowStart, ControlsInPlace) {
     EXPECT_TRUE(GetWindowLongW(AppState.TokenInfoView, GWL_STYLE) & LVS_NOCOLUMNHEADER);
 }
 
+// A move to a monitor of another DPI scales everything from the 96-DPI
+// layout, and the way back gives the layout itself: no rounding piles up.
+TEST(MainWindowStart, DpiChangeScalesFromTheLayout) {
+    MainWindowFixture window;
+    ASSERT_TRUE(window.AddToken(0, "Token", "1"));
+    ASSERT_EQ(0, window.Start(true));
+    constexpr UINT kDpiChanged = 0x02E0;
+    for (UINT dpi : {192u, 120u, 96u}) {
+        // The system's proposal; kept small, so that the screen holds it.
+        RECT proposed = {100 + static_cast<LONG>(dpi), 50, 800 + static_cast<LONG>(dpi), 600};
+        SendMessageW(window.Window(), kDpiChanged, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&proposed));
+        for (const ControlPlace& place : MainWindowControlPlaces()) {
+            const RECT rect = ClientRectOf(GetDlgItem(window.Window(), place.id));
+            const int left = MulDiv(place.rect.left, dpi, 96);
+            const int top = MulDiv(place.rect.top, dpi, 96);
+            EXPECT_EQ(left, rect.left) << "control " << place.id << " at " << dpi;
+            EXPECT_EQ(top, rect.top) << "control " << place.id << " at " << dpi;
+            EXPECT_EQ(MulDiv(place.rect.right - place.rect.left, dpi, 96), rect.right - rect.left) << place.id;
+            EXPECT_EQ(MulDiv(place.rect.bottom - place.rect.top, dpi, 96), rect.bottom - rect.top) << place.id;
+        }
+        EXPECT_EQ(MulDiv(250, dpi, 96), SendMessageW(AppState.ObjectListView, LVM_GETCOLUMNWIDTH, 2, 0)) << dpi;
+        LOGFONTW panel = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(AppState.TokenInfoView, WM_GETFONT, 0, 0)), sizeof panel,
+                   &panel);
+        EXPECT_EQ(MulDiv(13, dpi, 96), panel.lfHeight) << dpi;
+        RECT placed = {};
+        GetWindowRect(window.Window(), &placed);
+        EXPECT_TRUE(EqualRect(&placed, &proposed)) << "the window takes the proposed place at " << dpi;
+    }
+    // Back at 96 DPI the buttons have the stock font again.
+    EXPECT_EQ(GetStockObject(DEFAULT_GUI_FONT),
+              reinterpret_cast<HGDIOBJ>(SendMessageW(AppState.MainButtons[kLoginButton], WM_GETFONT, 0, 0)));
+}
+
 TEST(MainWindowStart, ListColumns) {
     MainWindowFixture window;
     ASSERT_EQ(0, window.Start());

@@ -14,23 +14,11 @@
 #include "cryptoki/ModuleLoader.h"
 #include "objects/Pkcs11UriCommand.h"
 #include "support/MainWindowFixture.h"
+#include "support/ClipboardText.h"
 #include "support/UiDriver.h"
 
 namespace {
 
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr))
-        return L"(clipboard busy)";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
 
 // Opens the right-click menu of `list` as Shift+F10 does and picks its
 // `downs`-th entry with the arrow keys and Enter, as a user would.

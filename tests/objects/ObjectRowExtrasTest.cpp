@@ -9,22 +9,10 @@
 #include "app/ControlIds.h"
 #include "app/InfoTips.h"
 #include "objects/Pkcs11UriCommand.h"
+#include "support/ClipboardText.h"
 
 namespace {
 
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr))
-        return L"(clipboard busy)";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
 
 class ObjectRowExtrasTest : public ObjectsWindowTest {
 protected:

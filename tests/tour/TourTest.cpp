@@ -28,6 +28,7 @@
 #include "app/ControlIds.h"
 #include "cryptoki/ModuleLoader.h"
 #include "res/resource.h"
+#include "support/ClipboardText.h"
 #include "support/ProgramRun.h"
 #include "support/RemoteListView.h"
 #include "support/TestFiles.h"
@@ -345,20 +346,6 @@ protected:
         POINT away = {290, 90};
         ClientToScreen(main_, &away);
         RealInput::MoveTo(away);
-        return text;
-    }
-
-    static std::wstring ClipboardText() {
-        std::wstring text;
-        if (!OpenClipboard(nullptr))
-            return text;
-        if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-            if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-                text = chars;
-                GlobalUnlock(data);
-            }
-        }
-        CloseClipboard();
         return text;
     }
 
