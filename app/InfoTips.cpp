@@ -13,6 +13,9 @@ namespace {
 constexpr int kTipWidth = 480;
 // A tip stays while the user reads it.
 constexpr int kTipShowMs = 30000;
+// The own tooltip waits longer than the list view's before it shows, so
+// that a list view with tips of its own asks first and switches it off.
+constexpr UINT kExtraInitialDelayMs = 300;
 
 struct OwnTip {
     HWND Window = nullptr;
@@ -81,6 +84,7 @@ void CreateInfoTips(HWND mainWindow) {
     // Lines break at "\r\n" only once the tip has a width.
     SendMessageW(g_tip.Window, TTM_SETMAXTIPWIDTH, 0, kTipWidth);
     SendMessageW(g_tip.Window, TTM_SETDELAYTIME, TTDT_AUTOPOP, kTipShowMs);
+    SendMessageW(g_tip.Window, TTM_SETDELAYTIME, TTDT_INITIAL, GetDoubleClickTime() + kExtraInitialDelayMs);
     AddTool(mainWindow, AppState.TokenListView);
     AddTool(mainWindow, AppState.ObjectListView);
 }

@@ -90,6 +90,10 @@ TEST_F(DpiTest, DialogsGrowWithTheirFont) {
     step.inspect = [&](HWND dialog) {
         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
         MapDialogRect(dialog, &unit);
+        const std::wstring shots = FolderFromEnvironment(L"TM_DPI_SHOTS");
+        RECT area = {};
+        if (!shots.empty() && GetWindowRect(dialog, &area))
+            SaveBmp(CaptureSettled(area, 1500), shots + L"\\login-144dpi.bmp");
     };
     step.button = IDCANCEL;
     ui.Then(step);
