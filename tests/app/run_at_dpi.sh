@@ -9,7 +9,7 @@ base=${WINEPREFIX:-$HOME/.wine-tokenmanager}
 if [ ! -f "$copy/.logpixels-$dpi" ]; then
     rm -rf "$copy"
     mkdir -p "$(dirname "$copy")"
-    cp -al "$base" "$copy"
+    cp -al "$base" "$copy" 2>/dev/null || { rm -rf "$copy"; cp -a "$base" "$copy"; }
     for f in system.reg user.reg userdef.reg; do
         [ -f "$base/$f" ] && cp --remove-destination "$base/$f" "$copy/$f"
     done
