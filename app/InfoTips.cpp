@@ -19,6 +19,9 @@ constexpr UINT kExtraInitialDelayMs = 300;
 
 struct OwnTip {
     HWND Window = nullptr;
+    // A copy of the tooltip's font as created, for the system DPI: a
+    // tooltip may delete the font it holds when it is given another.
+    HFONT OwnFont = nullptr;
     std::wstring Text;  // the text being shown; read again at every request
     HWND HoverList = nullptr;
     int HoverRow = -1;
@@ -75,12 +78,17 @@ void EnableInfoTipStyle(HWND list) {
 void CreateInfoTips(HWND mainWindow) {
     EnableInfoTipStyle(AppState.TokenListView);
     EnableInfoTipStyle(AppState.ObjectListView);
+    if (g_tip.OwnFont)
+        DeleteObject(g_tip.OwnFont);
     g_tip = OwnTip();
     g_tip.Window = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, mainWindow, nullptr,
                                    nullptr, nullptr);
     if (!g_tip.Window)
         return;
+    LOGFONTW font = {};
+    if (GetObjectW(reinterpret_cast<HFONT>(SendMessageW(g_tip.Window, WM_GETFONT, 0, 0)), sizeof font, &font))
+        g_tip.OwnFont = CreateFontIndirectW(&font);
     // Lines break at "\r\n" only once the tip has a width.
     SendMessageW(g_tip.Window, TTM_SETMAXTIPWIDTH, 0, kTipWidth);
     SendMessageW(g_tip.Window, TTM_SETDELAYTIME, TTDT_AUTOPOP, kTipShowMs);
@@ -124,6 +132,11 @@ bool OnInfoTipNotify(const NMHDR& header) {
         request.hinst = nullptr;
     }
     return true;
+}
+
+void SetInfoTipFont(HFONT font) {
+    if (g_tip.Window && (font || g_tip.OwnFont))
+        SendMessageW(g_tip.Window, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : g_tip.OwnFont), FALSE);
 }
 
 HWND InfoTipWindow() {

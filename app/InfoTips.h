@@ -24,5 +24,9 @@ void OnGetInfoTip(NMLVGETINFOTIPW& request);
 // WM_NOTIFY from the own tooltip: true when it was one (and answered).
 bool OnInfoTipNotify(const NMHDR& header);
 
+// The own tooltip's font: `font`, or its own again when null (at the
+// system DPI).
+void SetInfoTipFont(HFONT font);
+
 // The own tooltip window (for tests and the tour).
 HWND InfoTipWindow();

@@ -6,6 +6,7 @@
 
 #include "app/AppState.h"
 #include "app/ControlIds.h"
+#include "app/InfoTips.h"
 #include "app/UiRecord.h"
 #include "app/WindowDpi.h"
 
@@ -260,6 +261,7 @@ void ApplyFonts() {
         SetFont(AppState.TokenListView, g_fonts.List, true);
         SetFont(AppState.ObjectListView, g_fonts.List, true);
     }
+    SetInfoTipFont(g_fonts.List);
     DeleteFont(&old.Panel);
     DeleteFont(&old.Group);
     DeleteFont(&old.Button);

@@ -7,6 +7,7 @@
 
 #include "app/AppState.h"
 #include "app/ControlIds.h"
+#include "app/InfoTips.h"
 #include "app/MainWindow.h"
 #include "app/StartUp.h"
 #include "app/TokenPanel.h"
@@ -153,6 +154,10 @@ TEST(MainWindowStart, DpiChangeScalesFromTheLayout) {
     ASSERT_TRUE(window.AddToken(0, "Token", "1"));
     ASSERT_EQ(0, window.Start(true));
     constexpr UINT kDpiChanged = 0x02E0;
+    LOGFONTW tipAtStart = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(InfoTipWindow(), WM_GETFONT, 0, 0)), sizeof tipAtStart,
+               &tipAtStart);
+    LONG tipHeightAt96 = 0;
     for (UINT dpi : {192u, 120u, 96u}) {
         // The system's proposal; kept small, so that the screen holds it.
         RECT proposed = {100 + static_cast<LONG>(dpi), 50, 800 + static_cast<LONG>(dpi), 600};
@@ -171,10 +176,22 @@ TEST(MainWindowStart, DpiChangeScalesFromTheLayout) {
         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(AppState.TokenInfoView, WM_GETFONT, 0, 0)), sizeof panel,
                    &panel);
         EXPECT_EQ(MulDiv(13, dpi, 96), panel.lfHeight) << dpi;
+        // Away from the system DPI the info tip's text has the lists' font
+        // (the tooltip keeps a copy of the font it is given).
+        LOGFONTW tip = {};
+        LOGFONTW list = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(InfoTipWindow(), WM_GETFONT, 0, 0)), sizeof tip, &tip);
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(AppState.ObjectListView, WM_GETFONT, 0, 0)), sizeof list,
+                   &list);
+        if (dpi != 96)
+            EXPECT_EQ(list.lfHeight, tip.lfHeight) << dpi;
+        else
+            tipHeightAt96 = tip.lfHeight;
         RECT placed = {};
         GetWindowRect(window.Window(), &placed);
         EXPECT_TRUE(EqualRect(&placed, &proposed)) << "the window takes the proposed place at " << dpi;
     }
+    EXPECT_EQ(tipAtStart.lfHeight, tipHeightAt96) << "the tip's own font is back";
     // Back at 96 DPI the buttons have the stock font again.
     EXPECT_EQ(GetStockObject(DEFAULT_GUI_FONT),
               reinterpret_cast<HGDIOBJ>(SendMessageW(AppState.MainButtons[kLoginButton], WM_GETFONT, 0, 0)));
