@@ -42,31 +42,16 @@ int RowUnderCursor(HWND list) {
     return RowAt(list, point);
 }
 
-// The tooltip asks for a text only when it appears: moving to another row
-// of the same list hides it, so that it asks again for that row.
-LRESULT CALLBACK ListMouseProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-    if (message == WM_MOUSEMOVE) {
-        const POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        const int row = RowAt(list, point);
-        if (list != g_tip.HoverList || row != g_tip.HoverRow) {
-            g_tip.HoverList = list;
-            g_tip.HoverRow = row;
-            if (g_tip.Window)
-                SendMessageW(g_tip.Window, TTM_POP, 0, 0);
-        }
-    }
-    return DefSubclassProc(list, message, wParam, lParam);
-}
-
 void AddTool(HWND mainWindow, HWND list) {
     TTTOOLINFOW tool = {};
     tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    // Mouse input comes from the message loop (RelayInfoTipInput): a
+    // subclassed list would pay for every message the listing sends it.
+    tool.uFlags = TTF_IDISHWND;
     tool.hwnd = mainWindow;
     tool.uId = reinterpret_cast<UINT_PTR>(list);
     tool.lpszText = LPSTR_TEXTCALLBACKW;
     SendMessageW(g_tip.Window, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    SetWindowSubclass(list, ListMouseProc, 1, 0);
 }
 
 void EnableInfoTipStyle(HWND list) {
@@ -132,6 +117,27 @@ bool OnInfoTipNotify(const NMHDR& header) {
         request.hinst = nullptr;
     }
     return true;
+}
+
+void RelayInfoTipInput(const MSG& message) {
+    if (!g_tip.Window || message.message < WM_MOUSEFIRST || message.message > WM_MOUSELAST)
+        return;
+    HWND list = message.hwnd;
+    if (!list || (list != AppState.TokenListView && list != AppState.ObjectListView))
+        return;
+    if (message.message == WM_MOUSEMOVE) {
+        // The tooltip asks for a text only when it appears: moving to
+        // another row hides it, so that it asks again for that row.
+        const POINT point = {static_cast<short>(LOWORD(message.lParam)), static_cast<short>(HIWORD(message.lParam))};
+        const int row = RowAt(list, point);
+        if (list != g_tip.HoverList || row != g_tip.HoverRow) {
+            g_tip.HoverList = list;
+            g_tip.HoverRow = row;
+            SendMessageW(g_tip.Window, TTM_POP, 0, 0);
+        }
+    }
+    MSG relayed = message;
+    SendMessageW(g_tip.Window, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
 }
 
 void SetInfoTipFont(HFONT font) {

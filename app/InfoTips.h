@@ -21,6 +21,10 @@ std::wstring InfoTipText(HWND list, int row);
 // LVN_GETINFOTIPW of either list: fills the list's buffer.
 void OnGetInfoTip(NMLVGETINFOTIPW& request);
 
+// Every message of the message loop: mouse input over the lists goes on
+// to the own tooltip.
+void RelayInfoTipInput(const MSG& message);
+
 // WM_NOTIFY from the own tooltip: true when it was one (and answered).
 bool OnInfoTipNotify(const NMHDR& header);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/AppState.h"
+#include "app/InfoTips.h"
 #include "app/MainWindow.h"
 #include "app/KeyboardUse.h"
 #include "app/SlotMonitor.h"
@@ -209,6 +210,7 @@ int RunMessageLoop() {
     while ((result = GetMessageW(&message, nullptr, 0, 0)) != 0) {
         if (result == -1)
             break;
+        RelayInfoTipInput(message);
         if (HandleMainWindowKey(&message))
             continue;
         TranslateMessage(&message);
