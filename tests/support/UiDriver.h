@@ -1,7 +1,8 @@
 // Drives the real dialogs and message boxes that the code under test opens.
 //
 // A helper thread watches for top-level dialog windows (class "#32770") of
-// this process. Each queued step waits for one, records what a user would
+// this process, woken as the windows of the thread that made the driver
+// activate or go (WindowActivity). Each queued step waits for one, records what a user would
 // see (caption, message text, owner), fills edits, runs an optional check
 // and presses a button. Dialogs that appear when no step is queued are
 // recorded as unexpected and closed, so a test never hangs on them.
@@ -16,6 +17,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "support/WindowActivity.h"
 
 // What the driver saw of one dialog or message box.
 struct SeenWindow {
@@ -62,6 +65,7 @@ private:
     void DismissUnexpected(HWND window);
     void WaitUntilSettled(HWND window);
 
+    WindowActivity activity_;  // the thread that made the driver shows the dialogs
     DWORD stepTimeoutMs_;
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -89,3 +93,8 @@ SeenWindow DescribeWindow(HWND window);
 std::wstring ControlText(HWND dialog, int id);
 
 std::string Narrow(const std::wstring& text);
+
+// A step for the box or dialog captioned `caption`: `button` is pressed.
+DialogStep Box(const std::wstring& caption, int button = IDOK);
+// "[caption: text] [caption] ...": what the windows were, for a message.
+std::string Captions(const std::vector<SeenWindow>& windows);
