@@ -12,30 +12,10 @@
 
 #include "SoftTokenControl.h"
 #include "support/TestFiles.h"
+#include "support/TokenStore.h"
 
 using Bytes = std::vector<unsigned char>;
 
-// The management and fault functions of the DLL, found by name.
-struct SoftTokenControl {
-    decltype(&SoftToken_SetStorePath) SetStorePath;
-    decltype(&SoftToken_InitStore) InitStore;
-    decltype(&SoftToken_CreateToken) CreateToken;
-    decltype(&SoftToken_RemoveToken) RemoveToken;
-    decltype(&SoftToken_InsertToken) InsertToken;
-    decltype(&SoftToken_GetSlotState) GetSlotState;
-    decltype(&SoftToken_SetUserPin) SetUserPin;
-    decltype(&SoftToken_SetPolicy) SetPolicy;
-    decltype(&SoftToken_SetCapacity) SetCapacity;
-    decltype(&SoftToken_AddObjects) AddObjects;
-    decltype(&SoftToken_GenerateKeyPair) GenerateKeyPair;
-    decltype(&SoftToken_SetFault) SetFault;
-    decltype(&SoftToken_SetFaultEx) SetFaultEx;
-    decltype(&SoftToken_ClearFaults) ClearFaults;
-    decltype(&SoftToken_PendingFaults) PendingFaults;
-    decltype(&SoftToken_LastFaultFunction) LastFaultFunction;
-    decltype(&SoftToken_AddStoreFault) AddStoreFault;
-    decltype(&SoftToken_ClearStoreFaults) ClearStoreFaults;
-};
 
 constexpr char kUserPin[] = "123456";
 constexpr char kSoPin[] = "tolvane";
@@ -71,7 +51,8 @@ protected:
     DWORD RunTool(const std::wstring& arguments);
 
     static VendorFunctionList* p11;
-    static SoftTokenControl control;
+    // The management and fault functions, as every test finds them.
+    static const SoftTokenFunctions& control;
 
 private:
     static bool Load();

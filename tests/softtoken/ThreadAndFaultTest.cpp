@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -94,6 +95,60 @@ TEST_F(ThreadTest, InitializeArgumentsAndOrder) {
     args.pReserved = &args;
     EXPECT_EQ(CKR_ARGUMENTS_BAD, p11->C_Initialize(&args));
     ASSERT_EQ(CKR_OK, p11->C_Initialize(nullptr));
+}
+
+// The slot-event state that tests wait on instead of guessing a time: a
+// change is queued at a later look until it is taken; a caller that found
+// nothing is idle at the look it asked at, and one that blocks is idle at
+// every look until it leaves.
+TEST_F(ThreadTest, SlotEventStateTellsWhenEveryChangeIsTaken) {
+    CK_ULONG looks = 0, pending = 0, idle = 0;
+    auto read = [&] { ASSERT_EQ(CKR_OK, control.GetSlotEventState(&looks, &pending, &idle)); };
+    // The watcher looks every 10 ms: real time passes between the reads.
+    auto waitFor = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 1000; ++i) {
+            read();
+            if (done())
+                return true;
+            Sleep(5);
+        }
+        return false;
+    };
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, control.GetSlotEventState(nullptr, &pending, &idle));
+    read();
+    const CK_ULONG start = looks;
+    ASSERT_TRUE(waitFor([&] { return looks >= start + 2; })) << "the watcher keeps looking";
+    EXPECT_EQ(0u, pending);
+
+    ASSERT_EQ(CKR_OK, control.RemoveToken(0));
+    ASSERT_TRUE(waitFor([&] { return pending == 1; })) << "the removal is queued";
+    EXPECT_LT(idle, looks) << "nobody has asked since";
+    CK_SLOT_ID slot = 99;
+    ASSERT_EQ(CKR_OK, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+    EXPECT_EQ(0u, slot);
+    read();
+    EXPECT_EQ(0u, pending);
+    const CK_ULONG beforeAsking = looks;
+    EXPECT_EQ(CKR_NO_EVENT, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+    read();
+    EXPECT_GE(idle, beforeAsking) << "idle at the look of its CKR_NO_EVENT";
+    EXPECT_LE(idle, looks);
+
+    std::atomic<CK_RV> waited{CKR_GENERAL_ERROR};
+    std::thread waiter([&] {
+        CK_SLOT_ID changed = 99;
+        waited = p11->C_WaitForSlotEvent(0, &changed, nullptr);
+    });
+    const CK_ULONG blockedFrom = looks;
+    EXPECT_TRUE(waitFor([&] { return idle >= blockedFrom + 2 && idle == looks; })) << "idle while it blocks";
+    EXPECT_EQ(CKR_OK, control.InsertToken(0));
+    waiter.join();
+    EXPECT_EQ(CKR_OK, waited.load());
+    read();
+    const CK_ULONG left = idle;
+    EXPECT_TRUE(waitFor([&] { return looks >= left + 2; }));
+    EXPECT_EQ(left, idle) << "no longer idle once it took the insertion and left";
+    EXPECT_EQ(0u, pending);
 }
 
 class FaultTest : public SoftTokenTest {
