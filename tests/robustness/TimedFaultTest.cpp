@@ -103,7 +103,7 @@ TEST_F(TimedFaultTest, TokenRemovedDuringAListing) {
         script.actionCall = call;
         script.action = [] { TokenStore::Control().RemoveToken(kSlot); };
         ResetHostileCalls();
-        UiDriver ui;  // the listing's failure report, if it sees the removal
+        UiDriver ui(10000, UiDriver::kNoGrace);  // the listing's failure report, if it sees the removal
         AppState.PublicOnlyWarningArmed = false;
         window_.Click(kDisplayObjectsCommand);
         ASSERT_TRUE(ListingEnded()) << what << ": the listing never ended";
@@ -132,7 +132,7 @@ TEST_F(TimedFaultTest, TokenPulledAndPutBackDuringAListing) {
             Sleep(25);
     };
     ResetHostileCalls();
-    UiDriver ui;  // the listing's report of its lost session
+    UiDriver ui(10000, UiDriver::kNoGrace);  // the listing's report of its lost session
     AppState.PublicOnlyWarningArmed = false;
     window_.Click(kDisplayObjectsCommand);
     ASSERT_TRUE(ListingEnded());

@@ -9,7 +9,10 @@ namespace {
 constexpr DWORD kBackstopMs = 50;
 // The longest a press may take to show (its box going) before the next.
 constexpr DWORD kPressMs = 50;
-constexpr ULONGLONG kIdleBeforeCancelMs = 300;
+// How long the run's dialog must stay alone, enabled and idle before it is
+// cancelled. Whether a handler still runs is asked of its thread (WM_NULL)
+// just before the cancel, so this only has to outlast a press in flight.
+constexpr ULONGLONG kIdleBeforeCancelMs = 100;
 constexpr ULONGLONG kStartTimeoutMs = 10000;
 
 bool OnlyOpen(HWND window) {

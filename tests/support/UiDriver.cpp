@@ -11,9 +11,6 @@ constexpr DWORD kBackstopMs = 50;
 // The longest a press may leave its dialog as it was (open, enabled, no box
 // on top) before the next step looks for its own window.
 constexpr DWORD kSettleMs = 500;
-// How long a dialog nobody queued a step for stays open: a test may queue
-// its step just after the action that shows the dialog.
-constexpr DWORD kUnexpectedGraceMs = 1500;
 
 bool IsDialogOfThisProcess(HWND window) {
     DWORD processId = 0;
@@ -99,7 +96,8 @@ SeenWindow DescribeWindow(HWND window) {
     return seen;
 }
 
-UiDriver::UiDriver(DWORD stepTimeoutMs) : stepTimeoutMs_(stepTimeoutMs) {
+UiDriver::UiDriver(DWORD stepTimeoutMs, DWORD strayGraceMs)
+    : stepTimeoutMs_(stepTimeoutMs), strayGraceMs_(strayGraceMs) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -267,7 +265,7 @@ void UiDriver::Run() {
                 idleSince = 0;
             } else if (idleSince == 0) {
                 idleSince = GetTickCount64();
-            } else if (GetTickCount64() - idleSince > kUnexpectedGraceMs) {
+            } else if (GetTickCount64() - idleSince >= strayGraceMs_) {
                 DismissUnexpected(stray);
                 idleSince = 0;
             }

@@ -38,7 +38,12 @@ struct DialogStep {
 
 class UiDriver {
 public:
-    explicit UiDriver(DWORD stepTimeoutMs = 10000);
+    // `strayGraceMs`: how long a dialog nobody queued a step for stays open
+    // before it is recorded as unexpected and closed, since a test may queue
+    // its step just after the action that shows the dialog. A test that only
+    // records reports (every box unexpected, no step) passes kNoGrace.
+    static constexpr DWORD kNoGrace = 0;
+    explicit UiDriver(DWORD stepTimeoutMs = 10000, DWORD strayGraceMs = 1500);
     ~UiDriver();
     UiDriver(const UiDriver&) = delete;
     UiDriver& operator=(const UiDriver&) = delete;
@@ -67,6 +72,7 @@ private:
 
     WindowActivity activity_;  // the thread that made the driver shows the dialogs
     DWORD stepTimeoutMs_;
+    DWORD strayGraceMs_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<DialogStep> steps_;
