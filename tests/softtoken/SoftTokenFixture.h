@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,19 @@ protected:
                     CK_RV* rv = nullptr);
     CK_ULONG UlongAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
     bool BoolAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
+
+    // The slot-event state (SoftToken_GetSlotEventState).
+    struct SlotEventState {
+        CK_ULONG looks = 0;
+        CK_ULONG pending = 0;
+        CK_ULONG idleLook = 0;
+    };
+    static SlotEventState SlotEvents();
+    // Reads the state until `done` holds (true) or 5 s have passed (false).
+    // The watcher looks every 10 ms; there is no event to wait on.
+    static bool WaitForSlotEvents(const std::function<bool(const SlotEventState&)>& done);
+    // Until a caller blocks in C_WaitForSlotEvent: idle at two looks running.
+    static bool WaitUntilAWaiterBlocks();
 
     // The store in the form a Windows path and a `--store` argument take.
     const std::wstring& StorePath() const { return store_->Path(); }
