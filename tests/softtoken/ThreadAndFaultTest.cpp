@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <thread>
 
 namespace {
@@ -103,34 +102,24 @@ TEST_F(ThreadTest, InitializeArgumentsAndOrder) {
 // every look until it leaves.
 TEST_F(ThreadTest, SlotEventStateTellsWhenEveryChangeIsTaken) {
     CK_ULONG looks = 0, pending = 0, idle = 0;
-    auto read = [&] { ASSERT_EQ(CKR_OK, control.GetSlotEventState(&looks, &pending, &idle)); };
-    // The watcher looks every 10 ms: real time passes between the reads.
-    auto waitFor = [&](const std::function<bool()>& done) {
-        for (int i = 0; i < 1000; ++i) {
-            read();
-            if (done())
-                return true;
-            Sleep(5);
-        }
-        return false;
-    };
     EXPECT_EQ(CKR_ARGUMENTS_BAD, control.GetSlotEventState(nullptr, &pending, &idle));
-    read();
-    const CK_ULONG start = looks;
-    ASSERT_TRUE(waitFor([&] { return looks >= start + 2; })) << "the watcher keeps looking";
-    EXPECT_EQ(0u, pending);
+    const CK_ULONG start = SlotEvents().looks;
+    ASSERT_TRUE(WaitForSlotEvents([start](const SlotEventState& s) { return s.looks >= start + 2; }))
+        << "the watcher keeps looking";
+    EXPECT_EQ(0u, SlotEvents().pending);
 
     ASSERT_EQ(CKR_OK, control.RemoveToken(0));
-    ASSERT_TRUE(waitFor([&] { return pending == 1; })) << "the removal is queued";
-    EXPECT_LT(idle, looks) << "nobody has asked since";
+    ASSERT_TRUE(WaitForSlotEvents([](const SlotEventState& s) { return s.pending == 1; })) << "the removal is queued";
+    SlotEventState state = SlotEvents();
+    EXPECT_LT(state.idleLook, state.looks) << "nobody has asked since";
     CK_SLOT_ID slot = 99;
     ASSERT_EQ(CKR_OK, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
     EXPECT_EQ(0u, slot);
-    read();
-    EXPECT_EQ(0u, pending);
-    const CK_ULONG beforeAsking = looks;
+    state = SlotEvents();
+    EXPECT_EQ(0u, state.pending);
+    const CK_ULONG beforeAsking = state.looks;
     EXPECT_EQ(CKR_NO_EVENT, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
-    read();
+    ASSERT_EQ(CKR_OK, control.GetSlotEventState(&looks, &pending, &idle));
     EXPECT_GE(idle, beforeAsking) << "idle at the look of its CKR_NO_EVENT";
     EXPECT_LE(idle, looks);
 
@@ -139,16 +128,15 @@ TEST_F(ThreadTest, SlotEventStateTellsWhenEveryChangeIsTaken) {
         CK_SLOT_ID changed = 99;
         waited = p11->C_WaitForSlotEvent(0, &changed, nullptr);
     });
-    const CK_ULONG blockedFrom = looks;
-    EXPECT_TRUE(waitFor([&] { return idle >= blockedFrom + 2 && idle == looks; })) << "idle while it blocks";
+    EXPECT_TRUE(WaitUntilAWaiterBlocks()) << "idle at every look while it blocks";
     EXPECT_EQ(CKR_OK, control.InsertToken(0));
     waiter.join();
     EXPECT_EQ(CKR_OK, waited.load());
-    read();
-    const CK_ULONG left = idle;
-    EXPECT_TRUE(waitFor([&] { return looks >= left + 2; }));
-    EXPECT_EQ(left, idle) << "no longer idle once it took the insertion and left";
-    EXPECT_EQ(0u, pending);
+    const CK_ULONG left = SlotEvents().idleLook;
+    EXPECT_TRUE(WaitForSlotEvents([left](const SlotEventState& s) { return s.looks >= left + 2; }));
+    state = SlotEvents();
+    EXPECT_EQ(left, state.idleLook) << "no longer idle once it took the insertion and left";
+    EXPECT_EQ(0u, state.pending);
 }
 
 class FaultTest : public SoftTokenTest {
