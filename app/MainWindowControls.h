@@ -4,9 +4,10 @@
 #include <windows.h>
 
 // Creates every control of the main window `window` in its fixed order and
-// keeps their handles in AppState. False when a list column could not be
-// inserted: creation stops there, and the controls after that point are
-// missing.
+// keeps their handles in AppState. When a list column cannot be inserted,
+// creation stops there and the controls after that point are missing; the
+// window is made all the same. False in that case (the info tips need both
+// lists).
 bool CreateMainWindowControls(HWND window, HINSTANCE instance);
 
 // Scales every control's position and size, the list columns and the fonts
