@@ -91,9 +91,12 @@ TEST_F(CsrTest, PinThatCannotBeSentUnchangedNeverReachesLogin) {
     RunCsr(driver);
     const auto seen = driver.Seen();
     ASSERT_EQ(seen.size(), 3u);
-    ExpectBox(seen[1], L"Invalid pincode",
+    // The box of every PIN field, owned by the dialog it refuses for.
+    EXPECT_EQ(seen[1].caption, L"Invalid pincode");
+    EXPECT_EQ(seen[1].text,
               L"The pincode contains characters that cannot be sent to the token.\nPlease use only the letters, "
               L"digits and signs of an English keyboard.\r\n");
+    EXPECT_EQ(seen[1].owner, seen[0].window);
     EXPECT_EQ(PkeControl::Calls("login"), 0);
 }
 
