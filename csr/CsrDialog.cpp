@@ -271,7 +271,7 @@ INT_PTR CALLBACK CsrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         return OnInitDialog(dialog, lParam);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK)
-            OnGenerate(dialog);
+            RunReportingOutOfMemory([dialog] { OnGenerate(dialog); });  // none crosses the dialog manager
         else if (LOWORD(wParam) == IDCANCEL)
             SendMessageW(dialog, WM_CLOSE, 0, 0);
         else

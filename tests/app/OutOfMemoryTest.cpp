@@ -1,0 +1,165 @@
+// A full heap at any allocation of a command, a slot event or a worker: the
+// failure is reported ("Error in allocating memory") and never escapes, and
+// the window stays usable (not Busy, its buttons back for the token).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "app/ControlIds.h"
+#include "app/SlotMonitor.h"
+#include "app/TokenPanel.h"
+#include "app/Workers.h"
+#include "res/resource.h"
+#include "support/FailingAllocation.h"
+#include "support/MainWindowFixture.h"
+#include "support/TestFiles.h"
+#include "support/TokenStore.h"
+#include "support/UiDriver.h"
+
+namespace {
+
+const wchar_t kNoMemoryText[] = L"Error in allocating memory";
+// Longer than a string keeps in itself: showing it allocates.
+const char kLabel[] = "Heap of tokens";
+// Allocations tried in turn for each command; the commands of this table
+// make fewer before they end or wait for the user.
+constexpr long kMostAllocations = 40;
+constexpr int kFileNameBox = 1148;  // the open-file dialog's "File name" box
+
+bool SawNoMemoryBox(UiDriver& ui) {
+    for (const SeenWindow& seen : ui.Unexpected())
+        if (seen.text == kNoMemoryText)
+            return true;
+    return false;
+}
+
+class OutOfMemoryTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(window_.AddToken(0, kLabel, "1"));
+        ASSERT_EQ(0, window_.Start(true));
+    }
+
+    // Fails allocation n = 1, 2, ... of `act` on this (the window's) thread
+    // until `act` runs through without reaching allocation n. Each failure
+    // must be reported and leave the window usable; returns how many failed.
+    // `steps` answer the dialogs the command opens; every other dialog and
+    // box is closed.
+    long SweepAllocations(const char* what, const std::function<void()>& act,
+                          const std::vector<DialogStep>& steps = {}) {
+        long failures = 0;
+        for (long n = 1; n <= kMostAllocations; ++n) {
+            UiDriver ui(2000);
+            for (const DialogStep& step : steps)
+                ui.Then(step);
+            bool failed = false;
+            {
+                FailingAllocation failing(n);
+                act();
+                failed = failing.Failed();
+
+            }
+            EXPECT_TRUE(window_.PumpUntil([] { return !AppState.Busy; })) << what << ", allocation " << n;
+            window_.PumpUntil([&] { return failed ? SawNoMemoryBox(ui) : true; }, 3000);
+            if (!failed)
+                return failures;
+            ++failures;
+            EXPECT_TRUE(SawNoMemoryBox(ui)) << what << ": allocation " << n << " failed without a report";
+            EXPECT_TRUE(IsWindow(window_.Window())) << what;
+        }
+        return failures;
+    }
+
+    MainWindowFixture window_;
+};
+
+// Commands that allocate on the window thread: a login the token refuses
+// (the report's text is allocated in the dialog's OK handler, inside the
+// dialog manager's loop), the listing (its job) and a certificate import.
+// The other commands allocate nothing before their dialog waits for the
+// user.
+TEST_F(OutOfMemoryTest, EachCommandReportsAFailedAllocation) {
+    DialogStep login;
+    login.caption = L"Login to token";
+    login.edits = {{IDC_LOGIN_PIN, L"1234"}};
+    // A failure in the OK handler keeps the dialog open, as a refusal does.
+    DialogStep cancelIfOpen;
+    cancelIfOpen.caption = L"Login to token";
+    cancelIfOpen.button = IDCANCEL;
+    DialogStep open;
+    open.caption = L"Open";
+    open.edits = {{kFileNameBox, FixturePath(L"cn_simple.pem")}};
+    const struct {
+        const char* what;
+        int command;
+        std::vector<DialogStep> steps;
+        const char* refused;  // the call the token refuses, if any
+    } commands[] = {
+        {"login refused by the token", kLoginCommand, {login, cancelIfOpen}, "C_Login"},
+        {"display objects", kDisplayObjectsCommand, {}, nullptr},
+        {"certificate import", kImportCommand, {open}, nullptr},
+    };
+    for (const auto& c : commands) {
+        const long failures = SweepAllocations(c.what, [&] {
+            TokenStore::Control().ClearFaults();
+            if (c.refused)
+                TokenStore::Control().SetFault(c.refused, 1, CKR_DEVICE_ERROR);
+            window_.Click(c.command);
+        }, c.steps);
+        EXPECT_GT(failures, 0) << c.what << ": the sweep tried nothing";
+    }
+    TokenStore::Control().ClearFaults();
+    // The window works as before: a listing runs to its end.
+    window_.Click(kDisplayObjectsCommand);
+    EXPECT_TRUE(window_.PumpUntil([] { return !AppState.Busy; }));
+    EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton));
+}
+
+// A token taken out and put back, as the slot monitor hands it over.
+TEST_F(OutOfMemoryTest, SlotEventReportsAFailedAllocation) {
+    const long failures = SweepAllocations("slot event", [&] {
+        SendMessageW(window_.Window(), kSlotEventMessage, 0, 0);
+    });
+    EXPECT_GT(failures, 0);
+    EXPECT_EQ(L"Heap of tokens", MainWindowFixture::CellText(AppState.TokenListView, 0, 0));
+}
+
+// A job and a result that run out of memory on their own threads.
+class ThrowingJob : public WorkerJob {
+public:
+    explicit ThrowingJob(bool inResult) : inResult_(inResult) {}
+    std::unique_ptr<WorkerResult> Run(HWND) override {
+        if (!inResult_)
+            throw std::bad_alloc();
+        return std::make_unique<ThrowingResult>();
+    }
+
+private:
+    class ThrowingResult : public WorkerResult {
+    public:
+        void Apply(WorkerEnd&) override { throw std::bad_alloc(); }
+    };
+    bool inResult_;
+};
+
+TEST_F(OutOfMemoryTest, WorkerFailureIsHandedToTheWindowAndReported) {
+    for (bool inResult : {false, true}) {
+        SCOPED_TRACE(inResult ? "in the result's application" : "in the worker");
+        UiDriver ui(2000);
+        ASSERT_TRUE(StartWorker(std::make_unique<ThrowingJob>(inResult), true));
+        EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton)) << "held while the worker runs";
+        ASSERT_TRUE(window_.PumpUntil([] { return !AppState.Busy; }));
+        EXPECT_TRUE(window_.PumpUntil([&] { return SawNoMemoryBox(ui); }));
+        EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton)) << "the buttons are back";
+        EXPECT_TRUE(IsWindowEnabled(AppState.TokenListView));
+    }
+}
+
+}  // namespace
