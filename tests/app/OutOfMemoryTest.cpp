@@ -80,54 +80,38 @@ protected:
     MainWindowFixture window_;
 };
 
-// Commands that allocate on the window thread: a login the token refuses
-// (the report's text is allocated in the dialog's OK handler, inside the
-// dialog manager's loop), the listing (its job) and a certificate import.
-// The other commands allocate nothing before their dialog waits for the
-// user.
-TEST_F(OutOfMemoryTest, EachCommandReportsAFailedAllocation) {
-    DialogStep login;
-    login.caption = L"Login to token";
-    login.edits = {{IDC_LOGIN_PIN, L"1234"}};
-    // A failure in the OK handler keeps the dialog open, as a refusal does.
-    DialogStep cancelIfOpen;
-    cancelIfOpen.caption = L"Login to token";
-    cancelIfOpen.button = IDCANCEL;
-    DialogStep open;
-    open.caption = L"Open";
-    open.edits = {{kFileNameBox, FixturePath(L"cn_simple.pem")}};
+// What allocates on the window thread: a login the token refuses (the
+// report's text is made in the dialog's OK handler, inside the dialog
+// manager's loop), the listing command (its job), a certificate import and a
+// slot event (the label shown). The other commands allocate nothing before
+// their dialog waits for the user.
+TEST_F(OutOfMemoryTest, CommandsAndSlotEventsReportAFailedAllocation) {
+    DialogStep login{L"Login to token", {{IDC_LOGIN_PIN, L"1234"}}};
+    DialogStep cancelIfOpen{L"Login to token", {}, nullptr, IDCANCEL};  // a failed OK keeps the dialog
+    DialogStep open{L"Open", {{kFileNameBox, FixturePath(L"cn_simple.pem")}}};
+    const HWND window = window_.Window();
     const struct {
         const char* what;
-        int command;
+        std::function<void()> act;
         std::vector<DialogStep> steps;
-        const char* refused;  // the call the token refuses, if any
-    } commands[] = {
-        {"login refused by the token", kLoginCommand, {login, cancelIfOpen}, "C_Login"},
-        {"display objects", kDisplayObjectsCommand, {}, nullptr},
-        {"certificate import", kImportCommand, {open}, nullptr},
+    } rows[] = {
+        {"login refused by the token",
+         [&] {
+             TokenStore::Control().SetFault("C_Login", 1, CKR_DEVICE_ERROR);
+             window_.Click(kLoginCommand);
+             TokenStore::Control().ClearFaults();
+         },
+         {login, cancelIfOpen}},
+        {"display objects", [&] { window_.Click(kDisplayObjectsCommand); }, {}},
+        {"certificate import", [&] { window_.Click(kImportCommand); }, {open}},
+        {"slot event", [&] { SendMessageW(window, kSlotEventMessage, 0, 0); }, {}},
     };
-    for (const auto& c : commands) {
-        const long failures = SweepAllocations(c.what, [&] {
-            TokenStore::Control().ClearFaults();
-            if (c.refused)
-                TokenStore::Control().SetFault(c.refused, 1, CKR_DEVICE_ERROR);
-            window_.Click(c.command);
-        }, c.steps);
-        EXPECT_GT(failures, 0) << c.what << ": the sweep tried nothing";
-    }
-    TokenStore::Control().ClearFaults();
+    for (const auto& row : rows)
+        EXPECT_GT(SweepAllocations(row.what, row.act, row.steps), 0) << row.what << ": the sweep tried nothing";
     // The window works as before: a listing runs to its end.
     window_.Click(kDisplayObjectsCommand);
     EXPECT_TRUE(window_.PumpUntil([] { return !AppState.Busy; }));
     EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton));
-}
-
-// A token taken out and put back, as the slot monitor hands it over.
-TEST_F(OutOfMemoryTest, SlotEventReportsAFailedAllocation) {
-    const long failures = SweepAllocations("slot event", [&] {
-        SendMessageW(window_.Window(), kSlotEventMessage, 0, 0);
-    });
-    EXPECT_GT(failures, 0);
     EXPECT_EQ(L"Heap of tokens", MainWindowFixture::CellText(AppState.TokenListView, 0, 0));
 }
 
