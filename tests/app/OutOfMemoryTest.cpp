@@ -64,7 +64,6 @@ protected:
                 FailingAllocation failing(n);
                 act();
                 failed = failing.Failed();
-
             }
             EXPECT_TRUE(window_.PumpUntil([] { return !AppState.Busy; })) << what << ", allocation " << n;
             window_.PumpUntil([&] { return failed ? SawNoMemoryBox(ui) : true; }, 3000);
