@@ -2,7 +2,7 @@
 // sends one refuses such text before any Cryptoki call, says why, and keeps
 // its dialog open with the focus on the field. Labels go as UTF-8.
 #include "AdminFixture.h"
-#include "CryptokiSpy.h"
+#include "support/CallCounter.h"
 #include "res/resource.h"
 
 #include <string>
@@ -72,7 +72,7 @@ TEST_F(UnsendableTextTest, EveryFieldRefusesTextThatCannotBeSentAndStays) {
         const size_t first = Seen().size();
         int focus = 0;
         {
-            CryptokiSpy spy;
+            CallCounter spy;
             if (row.warningFirst)
                 ui_.Then(Step(L"Warning", {}, IDYES));
             ui_.Then(Step(row.dialog, row.edits))
@@ -97,7 +97,7 @@ TEST_F(UnsendableTextTest, EveryFieldRefusesTextThatCannotBeSentAndStays) {
 // A label goes as UTF-8 padded with blanks, one of exactly 32 UTF-8 bytes
 // whole, and the token row shows it decoded.
 TEST_F(UnsendableTextTest, LabelsGoAsUtf8) {
-    CryptokiSpy spy;
+    CallCounter spy;
     const struct {
         const wchar_t* typed;
         std::string field;
@@ -111,7 +111,7 @@ TEST_F(UnsendableTextTest, LabelsGoAsUtf8) {
          L"\u6771\u4EAC\u5927\u5B66\u6771\u4EAC\u5927\u5B66\u6771\u4EACab"},
     };
     for (const auto& label : labels) {
-        spy.Clear();
+        spy.Reset();
         ui_.Then(Step(L"Warning", {}, IDYES))
             .Then(Step(L"Clear token", {{IDC_CLEAR_SO_PIN, L"tolvane"}, {IDC_CLEAR_LABEL, label.typed}}))
             .Then(Step(L""));

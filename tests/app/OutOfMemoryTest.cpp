@@ -56,7 +56,7 @@ protected:
                           const std::vector<DialogStep>& steps = {}) {
         long failures = 0;
         for (long n = 1; n <= kMostAllocations; ++n) {
-            UiDriver ui(2000);
+            UiDriver ui(2000, UiDriver::kNoGrace);
             for (const DialogStep& step : steps)
                 ui.Then(step);
             bool failed = false;
@@ -135,7 +135,7 @@ private:
 TEST_F(OutOfMemoryTest, WorkerFailureIsHandedToTheWindowAndReported) {
     for (bool inResult : {false, true}) {
         SCOPED_TRACE(inResult ? "in the result's application" : "in the worker");
-        UiDriver ui(2000);
+        UiDriver ui(2000, UiDriver::kNoGrace);
         ASSERT_TRUE(StartWorker(std::make_unique<ThrowingJob>(inResult), true));
         EXPECT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton)) << "held while the worker runs";
         ASSERT_TRUE(window_.PumpUntil([] { return !AppState.Busy; }));
