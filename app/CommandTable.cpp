@@ -11,6 +11,7 @@
 #include "objects/CertificateView.h"
 #include "objects/ObjectDeletion.h"
 #include "objects/ObjectListing.h"
+#include "objects/Pkcs11UriCommand.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ const CommandEntry kCommandTable[] = {
     {kUnblockPinCommand, [] { OnUnblockPinCommand(BindAdminCommand()); }},
     {kChangeSoPinCommand, [] { OnChangeSoPinCommand(BindAdminCommand()); }},
     {kPinPolicyCommand, [] { OnPinPolicyCommand(BindAdminCommand()); }},
+    {kCopyTokenUriCommand, [] { CopyTokenUriCommand(BindObjectCommand()); }},
+    {kCopyObjectUriCommand, [] { CopyObjectUriCommand(BindObjectCommand()); }},
 };
 
 // The one check: while a worker runs it holds a session, so no command

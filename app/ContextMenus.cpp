@@ -6,6 +6,8 @@
 #include "app/AppState.h"
 #include "app/ControlIds.h"
 #include "app/TokenPanel.h"
+#include "objects/ObjectListSelection.h"
+#include "objects/ObjectTables.h"
 
 namespace {
 
@@ -20,15 +22,59 @@ bool PinPolicyAllowed() {
     return AppState.AdminMode && IsWindowEnabled(AppState.AdminButtons[0]) != FALSE;
 }
 
+// "Set default user pincode" in the menus: the administrator reaches the
+// command whatever the button's own rule (which needs an SO login that no
+// dialog leaves behind), as the policy entry is reached.
+bool DefaultUserPinAllowed() {
+    return PinPolicyAllowed();
+}
+
+// A token is selected: its login button is enabled in every session state.
+bool TokenUriAllowed() {
+    return IsWindowEnabled(AppState.MainButtons[kLoginButton]) != FALSE;
+}
+
+// An object row of the latest listing is selected.
+bool ObjectUriAllowed() {
+    if (!IsWindowEnabled(AppState.ObjectListView))
+        return false;
+    const int row = FirstSelectedRow(AppState.ObjectListView);
+    return row >= 0 && ObjectHandleAt(row) != 0;
+}
+
 UINT EntryState(bool allowed) {
     return MF_STRING | (allowed ? MF_ENABLED : MF_GRAYED);
 }
 
-HMENU CreateOneEntryMenu(UINT id, const wchar_t* text, bool allowed) {
-    HMENU menu = CreatePopupMenu();
-    if (menu)
-        AppendMenuW(menu, EntryState(allowed), id, text);
-    return menu;
+struct MenuEntry {
+    UINT Id;  // 0: a separator
+    const wchar_t* Text;
+    bool (*Allowed)();
+};
+
+// The token list's menu; the first two entries only in administrator mode.
+const MenuEntry kAdminTokenListEntries[] = {
+    {kPinPolicyCommand, kPinPolicyMenuText, PinPolicyAllowed},
+    {kDefaultUserPinCommand, kDefaultUserPinMenuText, DefaultUserPinAllowed},
+    {0, nullptr, nullptr},
+};
+const MenuEntry kTokenListEntries[] = {
+    {kCopyTokenUriCommand, kCopyUriMenuText, TokenUriAllowed},
+};
+const MenuEntry kObjectListEntries[] = {
+    {kGenerateCsrCommand, kGenerateCsrMenuText, CsrAllowed},
+    {0, nullptr, nullptr},
+    {kCopyObjectUriCommand, kCopyUriMenuText, ObjectUriAllowed},
+};
+
+template <size_t N>
+void AppendEntries(HMENU menu, const MenuEntry (&entries)[N]) {
+    for (const MenuEntry& entry : entries) {
+        if (entry.Id == 0)
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        else
+            AppendMenuW(menu, EntryState(entry.Allowed()), entry.Id, entry.Text);
+    }
 }
 
 // Where a menu opened from the keyboard appears: at the selected row of a
@@ -47,13 +93,20 @@ POINT KeyboardMenuPoint(HWND control) {
 }  // namespace
 
 HMENU CreateObjectListMenu() {
-    return CreateOneEntryMenu(kGenerateCsrCommand, kGenerateCsrMenuText, CsrAllowed());
+    HMENU menu = CreatePopupMenu();
+    if (menu)
+        AppendEntries(menu, kObjectListEntries);
+    return menu;
 }
 
 HMENU CreateTokenListMenu() {
-    if (!AppState.AdminMode)
+    HMENU menu = CreatePopupMenu();
+    if (!menu)
         return nullptr;
-    return CreateOneEntryMenu(kPinPolicyCommand, kPinPolicyMenuText, PinPolicyAllowed());
+    if (AppState.AdminMode)
+        AppendEntries(menu, kAdminTokenListEntries);
+    AppendEntries(menu, kTokenListEntries);
+    return menu;
 }
 
 void AddSystemMenuEntries(HWND mainWindow) {
@@ -62,8 +115,10 @@ void AddSystemMenuEntries(HWND mainWindow) {
         return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, EntryState(false), kSystemMenuGenerateCsr, kGenerateCsrMenuText);
-    if (AppState.AdminMode)
+    if (AppState.AdminMode) {
         AppendMenuW(menu, EntryState(false), kSystemMenuPinPolicy, kPinPolicyMenuText);
+        AppendMenuW(menu, EntryState(false), kSystemMenuDefaultUserPin, kDefaultUserPinMenuText);
+    }
 }
 
 void UpdateSystemMenuEntries(HWND mainWindow) {
@@ -71,8 +126,11 @@ void UpdateSystemMenuEntries(HWND mainWindow) {
     if (!menu)
         return;
     EnableMenuItem(menu, kSystemMenuGenerateCsr, MF_BYCOMMAND | (CsrAllowed() ? MF_ENABLED : MF_GRAYED));
-    if (AppState.AdminMode)
+    if (AppState.AdminMode) {
         EnableMenuItem(menu, kSystemMenuPinPolicy, MF_BYCOMMAND | (PinPolicyAllowed() ? MF_ENABLED : MF_GRAYED));
+        EnableMenuItem(menu, kSystemMenuDefaultUserPin,
+                       MF_BYCOMMAND | (DefaultUserPinAllowed() ? MF_ENABLED : MF_GRAYED));
+    }
 }
 
 bool OnContextMenu(HWND mainWindow, HWND source, LPARAM position) {
@@ -101,6 +159,9 @@ bool OnSystemMenuCommand(HWND mainWindow, WPARAM command) {
         break;
     case kSystemMenuPinPolicy:
         id = AppState.AdminMode ? kPinPolicyCommand : 0;
+        break;
+    case kSystemMenuDefaultUserPin:
+        id = AppState.AdminMode ? kDefaultUserPinCommand : 0;
         break;
     default:
         break;

@@ -1,18 +1,20 @@
-// Menus that reach the two commands without a button: "Generate CSR..."
-// (right-click on the object list, and the system menu) and, in
-// administrator mode, "User pincode policy..." (right-click on the token
-// list, and the system menu). Both open with the mouse or the keyboard
-// (Shift+F10 or the menu key; Alt+Space for the system menu).
+// Menus that reach the commands without a button: "Generate CSR..."
+// (right-click on the object list, and the system menu); in administrator
+// mode "User pincode policy..." and "Set default user pincode" (right-click
+// on the token list, and the system menu); "Copy PKCS#11 URI" (right-click
+// on either list). They open with the mouse or the keyboard (Shift+F10 or
+// the menu key; Alt+Space for the system menu).
 #pragma once
 
 #include <windows.h>
 
 constexpr wchar_t kGenerateCsrMenuText[] = L"Generate CSR...";
 constexpr wchar_t kPinPolicyMenuText[] = L"User pincode policy...";
+constexpr wchar_t kDefaultUserPinMenuText[] = L"Set default user pincode";
+constexpr wchar_t kCopyUriMenuText[] = L"Copy PKCS#11 URI";
 
 // The right-click menus, with their entries enabled or grayed for the
-// current state; null for a control without one (the token list outside
-// administrator mode). The caller destroys the menu.
+// current state. The caller destroys the menu.
 HMENU CreateObjectListMenu();
 HMENU CreateTokenListMenu();
 

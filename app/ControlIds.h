@@ -24,8 +24,12 @@ constexpr int kClearTokenCommand = 201;
 constexpr int kUnblockPinCommand = 202;
 constexpr int kChangeSoPinCommand = 203;
 constexpr int kPinPolicyCommand = 204;    // no button: right-click and system menus
+// Commands of the right-click menus alone.
+constexpr int kCopyTokenUriCommand = 301;   // token list: the token's PKCS#11 URI
+constexpr int kCopyObjectUriCommand = 302;  // object list: the object's PKCS#11 URI
 
 // System-menu entries (WM_SYSCOMMAND). The system keeps the low four bits of
 // wParam for itself, so these are multiples of 16 below 0xF000.
 constexpr unsigned kSystemMenuGenerateCsr = 0x1080;
 constexpr unsigned kSystemMenuPinPolicy = 0x2040;
+constexpr unsigned kSystemMenuDefaultUserPin = 0x2020;  // the command of the button 102

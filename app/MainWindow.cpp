@@ -8,22 +8,29 @@
 #include "app/Commands.h"
 #include "app/ContextMenus.h"
 #include "app/ControlIds.h"
+#include "app/InfoTips.h"
 #include "app/KeyboardUse.h"
 #include "app/MainWindowControls.h"
 #include "app/SerialEdit.h"
 #include "app/SlotMonitor.h"
 #include "app/TokenSelection.h"
+#include "app/WindowDpi.h"
 #include "app/WorkerMessages.h"
 #include "app/Workers.h"
 #include "cryptoki/ErrorReport.h"
 
 namespace {
 
+// WM_DPICHANGED, which the headers for Windows 7 do not define.
+constexpr UINT kDpiChangedMessage = 0x02E0;
+
 LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
     AppState.MainWindow = window;
     // A column that cannot be inserted cuts the controls short; the window
     // is created all the same.
-    CreateMainWindowControls(window, create.hInstance);
+    if (CreateMainWindowControls(window, create.hInstance))
+        CreateInfoTips(window);
+    ScaleMainWindowControls(WindowDpi(window));
     AddSystemMenuEntries(window);
     return 0;
 }
@@ -40,6 +47,13 @@ void OnClose(HWND window) {
 }
 
 LRESULT OnNotify(const NMHDR& header) {
+    if (OnInfoTipNotify(header))
+        return 0;
+    if (header.code == LVN_GETINFOTIPW &&
+        (header.hwndFrom == AppState.TokenListView || header.hwndFrom == AppState.ObjectListView)) {
+        OnGetInfoTip(const_cast<NMLVGETINFOTIPW&>(reinterpret_cast<const NMLVGETINFOTIPW&>(header)));
+        return 0;
+    }
     const bool clickOrChange = header.code == NM_CLICK || header.code == LVN_ITEMCHANGED;
     switch (header.idFrom) {
     case kTokenListId:
@@ -64,6 +78,15 @@ LRESULT OnNotify(const NMHDR& header) {
     // Also the answer to the end of an in-place label edit: the edited text
     // is discarded.
     return 0;
+}
+
+// The window moved to a monitor of another DPI (or the user changed the
+// scaling): the controls follow, and the window takes the size and place
+// the system proposes.
+void OnDpiChanged(HWND window, WPARAM wParam, const RECT& proposed) {
+    ScaleMainWindowControls(LOWORD(wParam));
+    SetWindowPos(window, nullptr, proposed.left, proposed.top, proposed.right - proposed.left,
+                 proposed.bottom - proposed.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool OnSetCursor() {
@@ -121,6 +144,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         ReleaseMainWindowFonts();
         AppState.MainWindow = nullptr;
         break;
+    case kDpiChangedMessage:
+        OnDpiChanged(window, wParam, *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_SETCURSOR:
         if (OnSetCursor())
             return TRUE;

@@ -2,9 +2,13 @@
 
 #include <commctrl.h>
 
+#include <vector>
+
 #include "app/AppState.h"
 #include "app/ControlIds.h"
+#include "app/InfoTips.h"
 #include "app/UiRecord.h"
+#include "app/WindowDpi.h"
 
 namespace {
 
@@ -99,21 +103,52 @@ const FontStyle kEditFont = {13, 10, 400};
 struct WindowFonts {
     HFONT Panel = nullptr;
     HFONT Group = nullptr;
+    HFONT Button = nullptr;  // only away from the system DPI: else the stock font
+    HFONT List = nullptr;    // likewise: else the list-view default
 };
 WindowFonts g_fonts;
 
+// The 96-DPI layout of every control, kept so that a change of DPI scales
+// from these values and never from scaled ones.
+struct PlacedControl {
+    HWND Control;
+    RECT Layout;
+};
+struct PlacedList {
+    HWND List;
+    const UiRecord* Columns;
+    int Count;
+};
+struct WindowLayout {
+    std::vector<PlacedControl> Controls;
+    std::vector<PlacedList> Lists;
+    std::vector<HWND> Groups;
+    UINT Dpi = kLayoutDpi;
+};
+WindowLayout g_layout;
+
 HFONT CreateTahoma(const FontStyle& style) {
-    return CreateFontW(style.Height, 0, 0, style.Orientation, style.Weight, FALSE, FALSE, FALSE, 0, 5, 15, 4, 0,
-                       L"tahoma");
+    return CreateFontW(ScaleToDpi(style.Height, g_layout.Dpi), 0, 0, style.Orientation, style.Weight, FALSE, FALSE,
+                       FALSE, 0, 5, 15, 4, 0, L"tahoma");
+}
+
+HWND Place(HWND control, int x, int y, int width, int height) {
+    if (control)
+        g_layout.Controls.push_back({control, RECT{x, y, x + width, y + height}});
+    return control;
 }
 
 HWND CreateControl(HWND parent, HINSTANCE instance, const ControlLayout& control) {
-    return CreateWindowExW(0, control.ClassName, control.Text, control.Style, control.X, control.Y, control.Width,
-                           control.Height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.Id)),
-                           instance, nullptr);
+    HWND created = CreateWindowExW(0, control.ClassName, control.Text, control.Style, control.X, control.Y,
+                                   control.Width, control.Height, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.Id)), instance, nullptr);
+    if (control.Style & BS_GROUPBOX)
+        g_layout.Groups.push_back(created);
+    return Place(created, control.X, control.Y, control.Width, control.Height);
 }
 
 bool InsertColumns(HWND list, const UiRecord* columns, int count, int format) {
+    g_layout.Lists.push_back({list, columns, count});
     for (int i = 0; i < count; ++i) {
         UiText text = WidenUiText(columns[i]);
         LVCOLUMNW column = {};
@@ -142,6 +177,7 @@ void CreateButtons(HWND parent, HINSTANCE instance, const UiRecord* table, int c
         handles[i] = CreateWindowExW(0, L"BUTTON", text.Chars, WS_CHILD | WS_VISIBLE | tabStop | BS_USERBUTTON,
                                      record.X, record.Y, record.Width, record.Height, parent,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(record.Id)), instance, nullptr);
+        Place(handles[i], record.X, record.Y, record.Width, record.Height);
         EnableWindow(handles[i], FALSE);
         SetFont(handles[i], guiFont, false);
     }
@@ -178,25 +214,102 @@ bool CreateListsAndGroups(HWND window, HINSTANCE instance) {
     return true;
 }
 
+// A copy of the system font `stock` for `dpi`: stock fonts are made for the
+// system DPI.
+HFONT ScaledStockFont(int stock, UINT dpi, UINT systemDpi) {
+    LOGFONTW font = {};
+    if (!GetObjectW(GetStockObject(stock), sizeof font, &font))
+        return nullptr;
+    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(systemDpi));
+    return CreateFontIndirectW(&font);
+}
+
+UINT SystemDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
+}
+
+void DeleteFont(HFONT* font) {
+    if (*font)
+        DeleteObject(*font);
+    *font = nullptr;
+}
+
+// The fonts for the present DPI, set on their controls. At the system DPI
+// the buttons keep the stock font and the lists their own.
+void ApplyFonts() {
+    const UINT dpi = g_layout.Dpi;
+    const UINT systemDpi = SystemDpi();
+    WindowFonts old = g_fonts;
+    g_fonts.Panel = CreateTahoma(kPanelFont);
+    g_fonts.Group = CreateTahoma(kGroupFont);
+    g_fonts.Button = dpi == systemDpi ? nullptr : ScaledStockFont(DEFAULT_GUI_FONT, dpi, systemDpi);
+    g_fonts.List = dpi == systemDpi ? nullptr : ScaledStockFont(DEFAULT_GUI_FONT, dpi, systemDpi);
+    SetFont(AppState.TokenInfoView, g_fonts.Panel, true);
+    for (HWND group : g_layout.Groups)
+        SetFont(group, g_fonts.Group, true);
+    HFONT buttonFont = g_fonts.Button ? g_fonts.Button : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    for (HWND button : AppState.MainButtons)
+        SetFont(button, buttonFont, true);
+    for (HWND button : AppState.AdminButtons)
+        if (button)
+            SetFont(button, buttonFont, true);
+    if (g_fonts.List) {
+        SetFont(AppState.TokenListView, g_fonts.List, true);
+        SetFont(AppState.ObjectListView, g_fonts.List, true);
+    }
+    SetInfoTipFont(g_fonts.List);
+    DeleteFont(&old.Panel);
+    DeleteFont(&old.Group);
+    DeleteFont(&old.Button);
+    DeleteFont(&old.List);
+}
+
 }  // namespace
 
-void CreateMainWindowControls(HWND window, HINSTANCE instance) {
-    if (!CreateListsAndGroups(window, instance))
+void ScaleMainWindowControls(UINT dpi) {
+    if (dpi == 0 || dpi == g_layout.Dpi)
         return;
+    g_layout.Dpi = dpi;
+    for (const PlacedControl& placed : g_layout.Controls) {
+        const RECT& r = placed.Layout;
+        SetWindowPos(placed.Control, nullptr, ScaleToDpi(r.left, dpi), ScaleToDpi(r.top, dpi),
+                     ScaleToDpi(r.right - r.left, dpi), ScaleToDpi(r.bottom - r.top, dpi),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (const PlacedList& list : g_layout.Lists)
+        for (int i = 0; i < list.Count; ++i)
+            SendMessageW(list.List, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(i),
+                         MAKELPARAM(ScaleToDpi(list.Columns[i].Width, dpi), 0));
+    ApplyFonts();
+}
+
+UINT MainWindowControlsDpi() {
+    return g_layout.Dpi;
+}
+
+bool CreateMainWindowControls(HWND window, HINSTANCE instance) {
+    g_layout = WindowLayout();
+    if (!CreateListsAndGroups(window, instance))
+        return false;
     CreateButtons(window, instance, kMainButtonTable, kMainButtonCount, AppState.MainButtons);
     if (AppState.AdminMode) {
         CreateButtons(window, instance, kAdminButtonTable, kAdminButtonCount, AppState.AdminButtons);
         HWND adminGroup = CreateControl(window, instance, kAdminGroupLayout);
         SetFont(adminGroup, g_fonts.Group, true);
     }
+    return true;
 }
 
 void ReleaseMainWindowFonts() {
-    if (g_fonts.Panel)
-        DeleteObject(g_fonts.Panel);
-    if (g_fonts.Group)
-        DeleteObject(g_fonts.Group);
-    g_fonts = WindowFonts();
+    DeleteFont(&g_fonts.Panel);
+    DeleteFont(&g_fonts.Group);
+    DeleteFont(&g_fonts.Button);
+    DeleteFont(&g_fonts.List);
+    g_layout = WindowLayout();
 }
 
 HFONT CreateSerialEditFont() {

@@ -5,11 +5,13 @@
 #include <cstring>
 
 #include "app/AppState.h"
+#include "app/InfoTips.h"
 #include "app/MainWindow.h"
 #include "app/KeyboardUse.h"
 #include "app/SlotMonitor.h"
 #include "app/TokenPanel.h"
 #include "app/TokenSelection.h"
+#include "app/WindowDpi.h"
 #include "cryptoki/ErrorReport.h"
 #include "cryptoki/ModuleLoader.h"
 #include "TokenManagerVersion.h"
@@ -81,8 +83,11 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
     HWND window = CreateWindowExW(0, kMainWindowClass, title.c_str(), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                                   kWindowX, kWindowY, kMainWindowWidth, height, nullptr, nullptr, instance,
                                   nullptr);
-    if (window)
-        ShowWindow(window, show);
+    if (!window)
+        return nullptr;
+    // Sized for its monitor's DPI, and inside the monitor's work area.
+    PlaceMainWindow(window, kWindowX, kWindowY, kMainWindowWidth, height);
+    ShowWindow(window, show);
     return window;
 }
 
@@ -209,6 +214,7 @@ int RunMessageLoop() {
     while ((result = GetMessageW(&message, nullptr, 0, 0)) != 0) {
         if (result == -1)
             break;
+        RelayInfoTipInput(message);
         if (HandleMainWindowKey(&message))
             continue;
         TranslateMessage(&message);

@@ -14,6 +14,7 @@
 #include "objects/ObjectListSelection.h"
 #include "objects/ObjectTables.h"
 #include "objects/ObjectText.h"
+#include "objects/PemText.h"
 
 namespace {
 
@@ -21,22 +22,32 @@ const wchar_t kFallbackFileName[] = L"Exported Certificate";
 const wchar_t kCantRetrieve[] = L"Can't retrieve certificate from the token.\r";
 constexpr size_t kFileNameUnits = 256;
 
+// The save dialog's file types. The first stays the default and takes the
+// ".crt" names as before (the dialog adds the first extension of the chosen
+// type's pattern); the second writes the PEM text.
+const wchar_t kSaveFilters[] = L"DER (*.cer)\0*.crt;*.cer\0PEM (*.pem)\0*.pem\0";
+constexpr DWORD kPemFilterIndex = 2;
+
 // Shows the save dialog with `name` proposed; the chosen path, or empty.
-// `invalidName` tells whether the dialog refused the proposed name.
-std::wstring AskSavePath(HWND owner, const std::wstring& name, bool* invalidName) {
+// `invalidName` tells whether the dialog refused the proposed name, `format`
+// which file type the user chose.
+std::wstring AskSavePath(HWND owner, const std::wstring& name, bool* invalidName, CertificateFileFormat* format) {
     wchar_t path[kFileNameUnits] = {};
     name.copy(path, kFileNameUnits - 1);
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"Certificate files (*.crt)\0*.crt\0";
+    dialog.lpstrFilter = kSaveFilters;
+    dialog.nFilterIndex = 1;
     dialog.lpstrFile = path;
     dialog.nMaxFile = kFileNameUnits;
     dialog.lpstrDefExt = L"crt";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
     *invalidName = false;
-    if (GetSaveFileNameW(&dialog))
+    if (GetSaveFileNameW(&dialog)) {
+        *format = dialog.nFilterIndex == kPemFilterIndex ? CertificateFileFormat::Pem : CertificateFileFormat::Der;
         return path;
+    }
     *invalidName = CommDlgExtendedError() == FNERR_INVALIDFILENAME;
     return std::wstring();
 }
@@ -54,11 +65,16 @@ bool IsUsableFileName(const std::wstring& name) {
 
 }  // namespace
 
-long long SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path) {
+long long SaveCertificateFile(CK_OBJECT_HANDLE handle, int slot, const std::wstring& path,
+                              CertificateFileFormat format) {
     std::vector<unsigned char> value;
     CK_RV rv = ReadCertificateValue(slot, handle, &value);
     if (rv != CKR_OK)
         return 10 + static_cast<long long>(rv);
+    if (format == CertificateFileFormat::Pem) {
+        const std::string pem = PemCertificateText(value);
+        value.assign(pem.begin(), pem.end());
+    }
     return WriteWholeFile(path, value) ? 0 : 1;
 }
 
@@ -87,13 +103,14 @@ void ExportCertificateCommand(const ObjectCommand& command) {
         return;
     }
     bool invalidName = false;
-    std::wstring path = AskSavePath(command.owner, DefaultExportFileName(handle, slot), &invalidName);
+    CertificateFileFormat format = CertificateFileFormat::Der;
+    std::wstring path = AskSavePath(command.owner, DefaultExportFileName(handle, slot), &invalidName, &format);
     if (path.empty() && invalidName)
-        path = AskSavePath(command.owner, kFallbackFileName, &invalidName);
+        path = AskSavePath(command.owner, kFallbackFileName, &invalidName, &format);
     if (path.empty())
         return;
 
-    const long long result = SaveCertificateFile(handle, slot, path);
+    const long long result = SaveCertificateFile(handle, slot, path, format);
     if (result > 10)
         ShowCkErrorW(static_cast<CK_RV>(result - 10), L"General error", kCantRetrieve);
     else if (result != 0)

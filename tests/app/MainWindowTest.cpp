@@ -7,20 +7,16 @@
 
 #include "app/AppState.h"
 #include "app/ControlIds.h"
+#include "app/InfoTips.h"
 #include "app/MainWindow.h"
 #include "app/StartUp.h"
 #include "app/TokenPanel.h"
+#include "app/WindowDpi.h"
 #include "support/MainWindowFixture.h"
+#include "support/MainWindowLayout.h"
 #include "support/UiDriver.h"
 
 namespace {
-
-RECT ClientRectOf(HWND control) {
-    RECT rect = {};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
 
 std::wstring WindowText(HWND window) {
     wchar_t text[128] = {};
@@ -127,29 +123,7 @@ TEST(MainWindowStart, ControlsInPlace) {
     MainWindowFixture window;
     ASSERT_TRUE(window.AddToken(0, "Token", "1"));
     ASSERT_EQ(0, window.Start(true));
-    const struct {
-        int id;
-        const wchar_t* className;
-        RECT rect;  // left, top, right, bottom in the window's client area
-        const wchar_t* text;
-    } controls[] = {
-        {kTokenListId, WC_LISTVIEWW, {20, 32, 280, 137}, L""},
-        {kTokenInfoId, WC_LISTVIEWW, {300, 32, 510, 137}, L""},
-        {kObjectListId, WC_LISTVIEWW, {20, 200, 653, 440}, L""},
-        {kTokenGroupId, L"Button", {15, 15, 658, 145}, L"Token Management && Authentication "},
-        {kObjectGroupId, L"Button", {15, 150, 658, 450}, L"Object management"},
-        {kAdminGroupId, L"Button", {15, 450, 658, 495}, L"Admin tools"},
-        {kLoginCommand, L"Button", {529, 32, 654, 54}, L"Login"},
-        {kDefaultUserPinCommand, L"Button", {529, 75, 654, 97}, L"Set default user pincode"},
-        {kChangePinCommand, L"Button", {529, 117, 654, 139}, L"Change pincode"},
-        {kDisplayObjectsCommand, L"Button", {20, 165, 145, 187}, L"Display objects"},
-        {kDeleteObjectsCommand, L"Button", {190, 165, 315, 187}, L"Delete"},
-        {kImportCommand, L"Button", {360, 165, 485, 187}, L"Import Cert/PFX"},
-        {kExportCertificateCommand, L"Button", {530, 165, 655, 187}, L"Export certificate"},
-        {kClearTokenCommand, L"Button", {100, 465, 225, 487}, L"Clear token"},
-        {kUnblockPinCommand, L"Button", {270, 465, 395, 487}, L"Unblock user pincode"},
-        {kChangeSoPinCommand, L"Button", {440, 465, 565, 487}, L"Change SO pincode"},
-    };
+    const std::vector<ControlPlace>& controls = MainWindowControlPlaces();
     for (const auto& c : controls) {
         HWND control = GetDlgItem(window.Window(), c.id);
         ASSERT_TRUE(control) << "control " << c.id;
@@ -171,6 +145,56 @@ TEST(MainWindowStart, ControlsInPlace) {
     EXPECT_TRUE(tokenStyle & LVS_SINGLESEL);
     EXPECT_FALSE(GetWindowLongW(AppState.ObjectListView, GWL_STYLE) & LVS_SINGLESEL) << "several objects at once";
     EXPECT_TRUE(GetWindowLongW(AppState.TokenInfoView, GWL_STYLE) & LVS_NOCOLUMNHEADER);
+}
+
+// A move to a monitor of another DPI scales everything from the 96-DPI
+// layout, and the way back gives the layout itself: no rounding piles up.
+TEST(MainWindowStart, DpiChangeScalesFromTheLayout) {
+    MainWindowFixture window;
+    ASSERT_TRUE(window.AddToken(0, "Token", "1"));
+    ASSERT_EQ(0, window.Start(true));
+    constexpr UINT kDpiChanged = 0x02E0;
+    LOGFONTW tipAtStart = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(InfoTipWindow(), WM_GETFONT, 0, 0)), sizeof tipAtStart,
+               &tipAtStart);
+    LONG tipHeightAt96 = 0;
+    for (UINT dpi : {192u, 120u, 96u}) {
+        // The system's proposal; kept small, so that the screen holds it.
+        RECT proposed = {100 + static_cast<LONG>(dpi), 50, 800 + static_cast<LONG>(dpi), 600};
+        SendMessageW(window.Window(), kDpiChanged, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&proposed));
+        for (const ControlPlace& place : MainWindowControlPlaces()) {
+            const RECT rect = ClientRectOf(GetDlgItem(window.Window(), place.id));
+            const int left = MulDiv(place.rect.left, dpi, 96);
+            const int top = MulDiv(place.rect.top, dpi, 96);
+            EXPECT_EQ(left, rect.left) << "control " << place.id << " at " << dpi;
+            EXPECT_EQ(top, rect.top) << "control " << place.id << " at " << dpi;
+            EXPECT_EQ(MulDiv(place.rect.right - place.rect.left, dpi, 96), rect.right - rect.left) << place.id;
+            EXPECT_EQ(MulDiv(place.rect.bottom - place.rect.top, dpi, 96), rect.bottom - rect.top) << place.id;
+        }
+        EXPECT_EQ(MulDiv(250, dpi, 96), SendMessageW(AppState.ObjectListView, LVM_GETCOLUMNWIDTH, 2, 0)) << dpi;
+        LOGFONTW panel = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(AppState.TokenInfoView, WM_GETFONT, 0, 0)), sizeof panel,
+                   &panel);
+        EXPECT_EQ(MulDiv(13, dpi, 96), panel.lfHeight) << dpi;
+        // Away from the system DPI the info tip's text has the lists' font
+        // (the tooltip keeps a copy of the font it is given).
+        LOGFONTW tip = {};
+        LOGFONTW list = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(InfoTipWindow(), WM_GETFONT, 0, 0)), sizeof tip, &tip);
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(AppState.ObjectListView, WM_GETFONT, 0, 0)), sizeof list,
+                   &list);
+        if (dpi != 96)
+            EXPECT_EQ(list.lfHeight, tip.lfHeight) << dpi;
+        else
+            tipHeightAt96 = tip.lfHeight;
+        RECT placed = {};
+        GetWindowRect(window.Window(), &placed);
+        EXPECT_TRUE(EqualRect(&placed, &proposed)) << "the window takes the proposed place at " << dpi;
+    }
+    EXPECT_EQ(tipAtStart.lfHeight, tipHeightAt96) << "the tip's own font is back";
+    // Back at 96 DPI the buttons have the stock font again.
+    EXPECT_EQ(GetStockObject(DEFAULT_GUI_FONT),
+              reinterpret_cast<HGDIOBJ>(SendMessageW(AppState.MainButtons[kLoginButton], WM_GETFONT, 0, 0)));
 }
 
 TEST(MainWindowStart, ListColumns) {
@@ -200,6 +224,37 @@ TEST(MainWindowStart, ListColumns) {
             EXPECT_EQ(l.columns[i].second, column.cx) << text;
         }
     }
+}
+
+// The window fits the monitor's work area by moving as little as it can.
+TEST(MainWindowPlacement, FitsTheWorkAreaAxisByAxis) {
+    const RECT work = {0, 0, 1024, 738};  // a 1024 x 768 screen less its task bar
+    const struct {
+        const char* what;
+        RECT window;
+        RECT placed;
+    } rows[] = {
+        {"fits where it is", {400, 200, 500, 300}, {400, 200, 500, 300}},
+        {"too far right", {400, 200, 1082, 690}, {342, 200, 1024, 690}},
+        {"too far down", {100, 400, 782, 935}, {100, 203, 782, 738}},
+        {"wider than the screen", {400, 10, 1500, 100}, {0, 10, 1100, 100}},
+        {"taller than the screen", {10, 200, 110, 1000}, {10, 0, 110, 800}},
+        {"left of the work area", {-50, -20, 50, 80}, {0, 0, 100, 100}},
+    };
+    for (const auto& row : rows) {
+        const RECT placed = FitRectToWorkArea(row.window, work);
+        EXPECT_TRUE(EqualRect(&placed, &row.placed))
+            << row.what << ": " << placed.left << "," << placed.top << " to " << placed.right << "," << placed.bottom;
+    }
+    // A work area that does not start at 0 (a second monitor, a task bar
+    // on the left).
+    const RECT offset = FitRectToWorkArea(RECT{0, 0, 100, 100}, RECT{1280, 40, 2000, 600});
+    EXPECT_EQ(1280, offset.left);
+    EXPECT_EQ(40, offset.top);
+    // At 96 DPI the size is the layout's own.
+    const SIZE size = ScaledWindowSize(682, 535, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 96);
+    EXPECT_EQ(682, size.cx);
+    EXPECT_EQ(535, size.cy);
 }
 
 TEST(MainWindowStart, IconIsOne64By64ImageOf32Bits) {

@@ -233,26 +233,39 @@ TEST_F(SelectionTest, RightClickMenusFollowTheButtonStates) {
         HMENU menu = CreateObjectListMenu();
         std::vector<MenuEntry> entries = EntriesOf(menu);
         DestroyMenu(menu);
-        ASSERT_EQ(1u, entries.size());
+        ASSERT_EQ(2u, entries.size());
         EXPECT_EQ(L"Generate CSR...", entries[0].text);
         EXPECT_EQ(108u, entries[0].id);
         EXPECT_EQ(c.csr, entries[0].enabled) << c.what;
+        // No object row is selected: no object to name.
+        EXPECT_EQ(L"Copy PKCS#11 URI", entries[1].text);
+        EXPECT_EQ(302u, entries[1].id);
+        EXPECT_FALSE(entries[1].enabled) << c.what;
     }
+    // The default user PIN is reached from the menu in every session
+    // state, whatever its button says (the button needs an SO login).
     window_.ClickTokenRow(0);
+    UpdateButtonsForState(CKS_RW_USER_FUNCTIONS);
+    ASSERT_FALSE(window_.ButtonEnabled(kDefaultUserPinButton));
     HMENU tokenMenu = CreateTokenListMenu();
     std::vector<MenuEntry> entries = EntriesOf(tokenMenu);
     DestroyMenu(tokenMenu);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(L"User pincode policy...", entries[0].text);
-    EXPECT_EQ(204u, entries[0].id);
-    EXPECT_TRUE(entries[0].enabled);
+    const std::vector<std::pair<std::wstring, UINT>> expected = {
+        {L"User pincode policy...", 204u}, {L"Set default user pincode", 102u}, {L"Copy PKCS#11 URI", 301u}};
+    ASSERT_EQ(expected.size(), entries.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(expected[i].first, entries[i].text);
+        EXPECT_EQ(expected[i].second, entries[i].id);
+        EXPECT_TRUE(entries[i].enabled) << i;
+    }
 
-    // With no token selected neither entry can be chosen.
+    // With no token selected no entry can be chosen.
     window_.ClickTokenRow(-1);
     HMENU objectMenu = CreateObjectListMenu();
     tokenMenu = CreateTokenListMenu();
     EXPECT_FALSE(EntriesOf(objectMenu)[0].enabled);
-    EXPECT_FALSE(EntriesOf(tokenMenu)[0].enabled);
+    for (const MenuEntry& entry : EntriesOf(tokenMenu))
+        EXPECT_FALSE(entry.enabled) << Narrow(entry.text);
     DestroyMenu(objectMenu);
     DestroyMenu(tokenMenu);
 }
@@ -261,18 +274,24 @@ TEST_F(SelectionTest, SystemMenuEntriesSendTheCommands) {
     HMENU system = GetSystemMenu(window_.Window(), FALSE);
     SendMessageW(window_.Window(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(system), MAKELPARAM(0, TRUE));
     std::vector<MenuEntry> entries = EntriesOf(system);
-    ASSERT_GE(entries.size(), 2u);
-    const MenuEntry& csr = entries[entries.size() - 2];
-    const MenuEntry& policy = entries.back();
+    ASSERT_GE(entries.size(), 3u);
+    const MenuEntry& csr = entries[entries.size() - 3];
+    const MenuEntry& policy = entries[entries.size() - 2];
+    const MenuEntry& defaultPin = entries.back();
     EXPECT_EQ(L"Generate CSR...", csr.text);
     EXPECT_TRUE(csr.enabled);
     EXPECT_EQ(L"User pincode policy...", policy.text);
     EXPECT_TRUE(policy.enabled);
+    EXPECT_EQ(L"Set default user pincode", defaultPin.text);
+    EXPECT_EQ(0x2020u, defaultPin.id);
+    EXPECT_TRUE(defaultPin.enabled);
 
     CommandRecorder recorder(window_.Window());
     SendMessageW(window_.Window(), WM_SYSCOMMAND, csr.id, 0);
     SendMessageW(window_.Window(), WM_SYSCOMMAND, policy.id, 0);
-    EXPECT_EQ((std::vector<int>{kGenerateCsrCommand, kPinPolicyCommand}), recorder.commands);
+    SendMessageW(window_.Window(), WM_SYSCOMMAND, defaultPin.id, 0);
+    EXPECT_EQ((std::vector<int>{kGenerateCsrCommand, kPinPolicyCommand, kDefaultUserPinCommand}),
+              recorder.commands);
 }
 
 TEST(SystemMenu, PolicyOnlyInAdministratorMode) {
@@ -283,9 +302,17 @@ TEST(SystemMenu, PolicyOnlyInAdministratorMode) {
     std::vector<MenuEntry> entries = EntriesOf(system);
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(L"Generate CSR...", entries.back().text);
-    for (const MenuEntry& entry : entries)
+    for (const MenuEntry& entry : entries) {
         EXPECT_NE(L"User pincode policy...", entry.text);
-    EXPECT_EQ(nullptr, CreateTokenListMenu());
+        EXPECT_NE(L"Set default user pincode", entry.text);
+    }
+    // Outside administrator mode the token list's menu only copies the URI.
+    HMENU tokenMenu = CreateTokenListMenu();
+    entries = EntriesOf(tokenMenu);
+    DestroyMenu(tokenMenu);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(L"Copy PKCS#11 URI", entries[0].text);
+    EXPECT_EQ(static_cast<UINT>(kCopyTokenUriCommand), entries[0].id);
 }
 
 // The real menu, opened from the keyboard (Shift+F10 sends WM_CONTEXTMENU

@@ -3,6 +3,8 @@
 // and every failure's message; and the button that follows the selection.
 #include "ObjectsWindowFixture.h"
 
+#include <wincrypt.h>
+
 #include <functional>
 #include <memory>
 
@@ -37,12 +39,20 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
 class ExportTest : public ObjectsWindowTest {
 protected:
     // A save dialog: its proposed name is recorded, then `target` (a full
-    // path) is typed and Save pressed; Cancel when `target` is empty.
-    DialogStep SaveDialog(const std::wstring& target) {
+    // path) is typed and Save pressed; Cancel when `target` is empty. The
+    // file type is the one of index `type` when it is given.
+    DialogStep SaveDialog(const std::wstring& target, int type = -1) {
         DialogStep step;
-        step.inspect = [this, target](HWND dialog) {
+        step.inspect = [this, target, type](HWND dialog) {
             proposals_.push_back(ControlText(dialog, kFileNameBox));
             fileTypes_.push_back(ControlText(dialog, kFileTypeBox));
+            if (type >= 0) {
+                HWND types = GetDlgItem(dialog, kFileTypeBox);
+                SendMessageW(types, CB_SETCURSEL, static_cast<WPARAM>(type), 0);
+                // What a choice with the mouse sends.
+                for (WORD code : {CBN_SELCHANGE, CBN_SELENDOK})
+                    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kFileTypeBox, code), reinterpret_cast<LPARAM>(types));
+            }
             if (!target.empty())
                 SendMessageW(GetDlgItem(dialog, kFileNameBox), WM_SETTEXT, 0,
                              reinterpret_cast<LPARAM>(target.c_str()));
@@ -81,12 +91,49 @@ TEST_F(ExportTest, LabelledCertificateIsSavedUnderItsLabelWithOpensslsBytes) {
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].owner, AppState.MainWindow) << "the save dialog belongs to the main window";
     EXPECT_EQ(proposals_, std::vector<std::wstring>{L"alice"});
-    EXPECT_EQ(fileTypes_, std::vector<std::wstring>{L"Certificate files (*.crt)"});
+    EXPECT_EQ(fileTypes_, std::vector<std::wstring>{L"DER (*.cer)"}) << "DER stays the first and default type";
     // The default extension is added; the bytes are the DER openssl wrote.
     EXPECT_EQ(FilesIn(out_.Path()), std::vector<std::wstring>{L"alice.crt"});
     Bytes saved;
     ASSERT_TRUE(ReadFileBytes(out_.File(L"alice.crt"), &saved));
     EXPECT_TRUE(saved == der) << "saved " << saved.size() << " bytes, openssl made " << der.size();
+}
+
+// The second file type writes the PEM text: the dialog adds ".pem", the
+// lines are CRLF-ended and at most 64 characters, and the system's own
+// base64 decoder gives back openssl's DER bytes.
+TEST_F(ExportTest, PemTypeWritesTheCertificateAsPemText) {
+    const Bytes der = ReadFixture(L"cn_simple.der");
+    AddCertificate("alice", der);
+    ListObjects();
+    const std::vector<SeenWindow> seen = Export(0, {SaveDialog(out_.File(L"alice"), 1)});
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(FilesIn(out_.Path()), std::vector<std::wstring>{L"alice.pem"});
+    Bytes saved;
+    ASSERT_TRUE(ReadFileBytes(out_.File(L"alice.pem"), &saved));
+    const std::string pem(saved.begin(), saved.end());
+    const std::string begin = "-----BEGIN CERTIFICATE-----\r\n";
+    const std::string end = "-----END CERTIFICATE-----\r\n";
+    ASSERT_EQ(pem.rfind(begin, 0), 0u) << pem;
+    ASSERT_GT(pem.size(), begin.size() + end.size());
+    EXPECT_EQ(pem.substr(pem.size() - end.size()), end) << pem;
+    const std::string body = pem.substr(begin.size(), pem.size() - begin.size() - end.size());
+    size_t start = 0;
+    while (start < body.size()) {
+        const size_t lineEnd = body.find("\r\n", start);
+        ASSERT_NE(lineEnd, std::string::npos);
+        const size_t length = lineEnd - start;
+        EXPECT_TRUE(length == 64 || (length > 0 && lineEnd + 2 == body.size())) << "line of " << length;
+        start = lineEnd + 2;
+    }
+    DWORD size = 0;
+    ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                                     nullptr, &size, nullptr, nullptr));
+    Bytes decoded(size);
+    ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                                     decoded.data(), &size, nullptr, nullptr));
+    decoded.resize(size);
+    EXPECT_TRUE(decoded == der);
 }
 
 TEST_F(ExportTest, ProposedNameComesFromTheLabel) {

@@ -1,5 +1,8 @@
 #include "ProgramWindows.h"
 
+#include "RealInput.h"
+#include "ScreenCapture.h"
+
 #include <commctrl.h>
 
 #include "support/RemoteListView.h"
@@ -72,6 +75,70 @@ HWND WaitForFileDialog(ProgramRun& run, DWORD timeoutMs) {
 
 HWND WaitForPopupMenu(ProgramRun& run, DWORD timeoutMs) {
     return WaitForWindowWhere(run, [](HWND window) { return ClassOf(window) == L"#32768"; }, timeoutMs);
+}
+
+namespace {
+
+// The rows of the menu (screen y) lit in the highlight colour at column
+// `x`: the entry under the pointer. False when none is lit.
+bool LitRows(const RECT& menu, LONG x, LONG* top, LONG* bottom) {
+    const ScreenPicture picture = CaptureSettled(menu, 300);
+    if (picture.width == 0)
+        return false;
+    const COLORREF lit[] = {GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_MENUHILIGHT)};
+    const int stride = (picture.width * 3 + 3) & ~3;
+    const int column = static_cast<int>(x - menu.left);
+    bool found = false;
+    for (int y = 0; y < picture.height; ++y) {
+        const unsigned char* pixel = &picture.pixels[(picture.height - 1 - y) * stride + column * 3];
+        const COLORREF colour = RGB(pixel[2], pixel[1], pixel[0]);
+        const bool isLit = colour == lit[0] || colour == lit[1];
+        if (isLit && !found) {
+            found = true;
+            *top = menu.top + y;
+        }
+        if (found && !isLit) {
+            *bottom = menu.top + y;
+            return true;
+        }
+        if (found)
+            *bottom = menu.top + y + 1;
+    }
+    return found;
+}
+
+}  // namespace
+
+bool FindMenuEntry(HWND menu, int index, POINT* screen) {
+    RECT area = {};
+    if (!GetWindowRect(menu, &area))
+        return false;
+    // A column left of the texts, inside the entries' highlight.
+    const LONG x = area.left + 6;
+    int entry = -1;
+    for (LONG y = area.top + 2; y < area.bottom - 2;) {
+        RealInput::MoveTo(POINT{(area.left + area.right) / 2, y});
+        LONG top = 0, bottom = 0;
+        if (LitRows(area, x, &top, &bottom) && top <= y && y < bottom) {
+            if (++entry == index) {
+                *screen = POINT{(area.left + area.right) / 2, (top + bottom) / 2};
+                return true;
+            }
+            y = bottom + 1;
+        } else {
+            y += 2;  // a separator or the menu's border
+        }
+    }
+    return false;
+}
+
+HWND WaitForTooltip(ProgramRun& run, const std::wstring& part, DWORD timeoutMs) {
+    return WaitForWindowWhere(
+        run,
+        [&](HWND window) {
+            return ClassOf(window) == L"tooltips_class32" && TextOf(window).find(part) != std::wstring::npos;
+        },
+        timeoutMs);
 }
 
 bool IsShowing(ProgramRun& run, const wchar_t* className, const std::wstring& caption) {

@@ -25,6 +25,17 @@ constexpr int kFileNameBox = 1148;  // cmb13 of the common file dialogs
 // A visible pop-up menu of the process.
 HWND WaitForPopupMenu(ProgramRun& run, DWORD timeoutMs);
 
+// Screen point inside entry `index` (separators not counted) of the
+// visible pop-up menu window `menu`, found as a user finds it: the pointer
+// moves down the menu and each entry it lights up is counted. Menus of
+// another process cannot be asked for their entries' places. False when
+// the entry is not there.
+bool FindMenuEntry(HWND menu, int index, POINT* screen);
+
+// A visible tooltip of the process whose text holds `part`; null after
+// `timeoutMs`.
+HWND WaitForTooltip(ProgramRun& run, const std::wstring& part, DWORD timeoutMs);
+
 // Whether any visible window of the process has this class and caption.
 bool IsShowing(ProgramRun& run, const wchar_t* className, const std::wstring& caption);
 

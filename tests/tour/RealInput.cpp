@@ -79,6 +79,11 @@ void LeftClick(POINT screen) {
     Click(screen, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
 }
 
+void MoveTo(POINT screen) {
+    std::vector<INPUT> events = {MouseEvent(MOUSEEVENTF_MOVE, screen)};
+    Send(events);
+}
+
 void RightClick(POINT screen) {
     Click(screen, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
 }

@@ -14,6 +14,9 @@ namespace RealInput {
 void LeftClick(POINT screen);
 void RightClick(POINT screen);
 
+// Moves the pointer to the screen point, pressing nothing (a hover).
+void MoveTo(POINT screen);
+
 // The same at the centre of a window or control.
 void LeftClick(HWND window);
 void RightClick(HWND window);

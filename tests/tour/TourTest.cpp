@@ -28,6 +28,7 @@
 #include "app/ControlIds.h"
 #include "cryptoki/ModuleLoader.h"
 #include "res/resource.h"
+#include "support/ClipboardText.h"
 #include "support/ProgramRun.h"
 #include "support/RemoteListView.h"
 #include "support/TestFiles.h"
@@ -314,11 +315,48 @@ protected:
 
     // --- the user's steps ----------------------------------------------------
 
+    // Right-click on `row` of `list`, then a click on entry `index` of the
+    // menu (separators not counted); the picture shows the open menu.
+    void ChooseFromRowMenu(HWND list, int row, int index, const char* picture) {
+        ClickRow(list, row, true);
+        HWND menu = WaitForPopupMenu(*run_, kWaitMs);
+        ASSERT_TRUE(menu) << "no menu on a right-click";
+        POINT entry = {};
+        ASSERT_TRUE(FindMenuEntry(menu, index, &entry)) << "entry " << index;
+        Snapshot(picture);
+        LeftClick(entry);
+        ASSERT_TRUE(WaitGone(menu));
+    }
+
+    // The pointer rests on `row` of `list` until the info tip holding
+    // `part` shows; its text.
+    std::wstring HoverForTip(HWND list, int row, const std::wstring& part, const char* picture) {
+        RECT rect = {};
+        EXPECT_TRUE(RemoteListViewRowRect(list, row, &rect)) << "row " << row;
+        const POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+        RealInput::MoveTo(POINT{centre.x - 8, centre.y});
+        RealInput::MoveTo(centre);
+        HWND tip = WaitForTooltip(*run_, part, kWaitMs);
+        EXPECT_TRUE(tip) << "no tip with \"" << Narrow(part) << "\"";
+        if (!tip)
+            return std::wstring();
+        Snapshot(picture);
+        const std::wstring text = TextOf(tip);
+        // Away from the lists the tip goes.
+        POINT away = {290, 90};
+        ClientToScreen(main_, &away);
+        RealInput::MoveTo(away);
+        return text;
+    }
+
     void SelectTourToken();
     void LogIn(const std::wstring& pin, const char* picture);
     void ListObjects();
     void ImportPfx();
     void ExportCertificate();
+    void ExportPem();
+    void CopyUris();
+    void ShowTips();
     void LogOut();
     void GenerateCsr();
     void ClearToken();
@@ -422,6 +460,64 @@ void TourTest::ExportCertificate() {
     Snapshot("exported");
 }
 
+// The same certificate as PEM: the second file type of the save dialog,
+// chosen in its list with the mouse and the keyboard.
+void TourTest::ExportPem() {
+    HWND exportButton = Control(kExportCertificateCommand);
+    ASSERT_TRUE(IsWindowEnabled(exportButton));
+    LeftClick(exportButton);
+    HWND dialog = WaitForFileDialog(*run_, kWaitMs);
+    ASSERT_TRUE(dialog) << "no save dialog";
+    constexpr int kFileTypeBox = 1136;
+    HWND types = GetDlgItem(dialog, kFileTypeBox);
+    ASSERT_TRUE(types);
+    EXPECT_EQ(L"DER (*.cer)", TextOf(types)) << "DER stays the first type";
+    LeftClick(types);
+    Keys({VK_DOWN});
+    Keys({VK_RETURN});
+    ASSERT_TRUE(WaitUntil([&] { return TextOf(types) == L"PEM (*.pem)"; }, kWaitMs)) << Narrow(TextOf(types));
+    const std::wstring path = output_ + L"\\tour-export";
+    ASSERT_NO_FATAL_FAILURE(ChooseFile(path, "export-pem"));
+    std::vector<unsigned char> written;
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path + L".pem", &written) && written.size() > 28; }, kWaitMs))
+        << "the dialog adds .pem";
+    EXPECT_EQ("-----BEGIN CERTIFICATE-----\r\n", std::string(written.begin(), written.begin() + 29));
+    EXPECT_EQ(0, OpenBoxes());
+}
+
+// "Copy PKCS#11 URI" on the certificate row and on the token's row.
+void TourTest::CopyUris() {
+    const std::wstring token = L"pkcs11:token=Tour%20token;manufacturer=Tolvane;model=SoftToken;serial=TOUR0001";
+    const int certificate = FindListRow(ObjectList(), kTypeColumn, L"Digital certificate");
+    ASSERT_GE(certificate, 0);
+    ASSERT_NO_FATAL_FAILURE(ChooseFromRowMenu(ObjectList(), certificate, 1, "object-menu"));
+    std::wstring id;
+    const std::wstring hex = ExpectedKeyId();
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        id += L"%" + hex.substr(i, 2);
+    const std::wstring objectUri = token + L";object=PFX%20Alice;type=cert;id=" + id;
+    EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == objectUri; }, kWaitMs)) << Narrow(ClipboardText());
+
+    ASSERT_NO_FATAL_FAILURE(ChooseFromRowMenu(TokenList(), kTourSlot, 0, "token-menu"));
+    EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == token; }, kWaitMs)) << Narrow(ClipboardText());
+    EXPECT_EQ(0, OpenBoxes());
+}
+
+// The info tips: the token's PIN states and memory, the certificate's
+// validity and openssl's fingerprint.
+void TourTest::ShowTips() {
+    const std::wstring tokenTip = HoverForTip(TokenList(), kTourSlot, L"Label: Tour token", "token-tip");
+    EXPECT_NE(tokenTip.find(L"User PIN state: OK"), std::wstring::npos) << Narrow(tokenTip);
+    const int certificate = FindListRow(ObjectList(), kTypeColumn, L"Digital certificate");
+    ASSERT_GE(certificate, 0);
+    const std::wstring tip = HoverForTip(ObjectList(), certificate, L"Subject:", "certificate-tip");
+    std::string fingerprint;
+    for (unsigned char c : ReadFixture(L"imp_ee.sha1"))
+        if (c != '\n' && c != '\r')
+            fingerprint += static_cast<char>(c);
+    EXPECT_NE(tip.find(L"SHA-1 fingerprint: " + Widen(fingerprint)), std::wstring::npos) << Narrow(tip);
+}
+
 // "Log out" logs out at once, without a dialog.
 void TourTest::LogOut() {
     ASSERT_EQ(L"Log out", LoginCaption());
@@ -440,11 +536,7 @@ void TourTest::GenerateCsr() {
     ASSERT_GE(privateKey, 0);
     ClickRow(ObjectList(), privateKey);
     ASSERT_TRUE(WaitUntil([&] { return RemoteListViewSelectedRow(ObjectList()) == privateKey; }, kWaitMs));
-    ClickRow(ObjectList(), privateKey, true);
-    HWND menu = WaitForPopupMenu(*run_, kWaitMs);
-    ASSERT_TRUE(menu) << "no menu on a right-click";
-    Snapshot("csr-menu");
-    LeftClick(menu);  // its one entry, "Generate CSR..."
+    ASSERT_NO_FATAL_FAILURE(ChooseFromRowMenu(ObjectList(), privateKey, 0, "csr-menu"));  // "Generate CSR..."
 
     HWND dialog = WaitForDialog(L"Generate CSR");
     ASSERT_TRUE(dialog) << "no CSR dialog";
@@ -509,14 +601,10 @@ void TourTest::GiveDefaultUserPin() {
     HWND button = Control(kDefaultUserPinCommand);
     // The button follows the SO's session state alone, and no step of the
     // program leaves the SO logged in when the main window looks: after
-    // Clear token it stays disabled, as it was since start-up. The tour
-    // gives the main window the message a click would give.
+    // Clear token it stays disabled. The administrator reaches the command
+    // from the token list's menu.
     EXPECT_FALSE(IsWindowEnabled(button));
-    if (IsWindowEnabled(button))
-        LeftClick(button);
-    else
-        PostMessageW(main_, WM_COMMAND, MAKEWPARAM(kDefaultUserPinCommand, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(button));
+    ASSERT_NO_FATAL_FAILURE(ChooseFromRowMenu(TokenList(), kTourSlot, 1, "default-pin-menu"));
     ASSERT_NO_FATAL_FAILURE(AnswerBox(L"Successful set pin", L"User pincode is set to 4826", "default-pin"));
     EXPECT_TRUE(TourTokenFlags() & CKF_USER_PIN_INITIALIZED);
     EXPECT_EQ(L"Not logged in", TourStatus());
@@ -536,6 +624,9 @@ TEST_F(TourTest, UserThenAdministrator) {
     Snapshot("objects");
     ASSERT_NO_FATAL_FAILURE(ImportPfx());
     ASSERT_NO_FATAL_FAILURE(ExportCertificate());
+    ASSERT_NO_FATAL_FAILURE(ExportPem());
+    ASSERT_NO_FATAL_FAILURE(CopyUris());
+    ASSERT_NO_FATAL_FAILURE(ShowTips());
     ASSERT_NO_FATAL_FAILURE(LogOut());
     ASSERT_NO_FATAL_FAILURE(GenerateCsr());
     ASSERT_NO_FATAL_FAILURE(CloseProgram());

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks the files that tour_tests wrote into the folder given first, with
 # the fixtures folder second: the exported certificate is the PFX's own
-# certificate as openssl reads it, the CSR passes openssl's verification,
+# certificate as openssl reads it, the PEM export the same certificate, the CSR passes openssl's verification,
 # names the common name typed in the tour and holds the PFX's public key.
 # Then the screen pictures (BMP) become PNG files beside them.
 set -u
@@ -17,6 +17,12 @@ if openssl pkcs12 -in "$fixtures/imp_modern.pfx" -passin pass:secret -nokeys -cl
 else
     fail "openssl cannot read the certificate of imp_modern.pfx"
 fi
+
+# The PEM export is the same certificate: openssl's fingerprints agree.
+der_print=$(openssl x509 -inform DER -in "$dir/tour-export.crt" -noout -fingerprint -sha256 2>&1)
+pem_print=$(openssl x509 -in "$dir/tour-export.pem" -noout -fingerprint -sha256 2>&1)
+[ -n "$der_print" ] && [ "$der_print" = "$pem_print" ] ||
+    fail "tour-export.pem ($pem_print) is not tour-export.crt ($der_print)"
 
 csr=$dir/tour-request.pem
 if ! openssl req -in "$csr" -noout -verify >"$dir/verify.txt" 2>&1 || ! grep -q "verify OK" "$dir/verify.txt"; then
