@@ -4,6 +4,7 @@
 #include "app/TokenPanel.h"
 #include "app/TokenSelection.h"
 #include "cryptoki/ModuleLoader.h"
+#include "objects/ObjectListRows.h"
 
 namespace {
 
@@ -107,6 +108,8 @@ void OnWorkerEnded(std::unique_ptr<WorkerResult> result) {
     if (Running.thread)
         WaitForWorkerThread();  // it posted the result as its last act
     EndOfRun end;
+    // The last rows of a listing show before whatever the result shows.
+    ShowHeldObjectRows(AppState.ObjectListView);
     if (result) {
         if (AppState.ShuttingDown)
             result->Abandon();

@@ -250,6 +250,7 @@ private:
             return added ? 1 : 0;
         }
         if (message == kWorkerEndedMessage) {
+            ShowHeldObjectRows(self->list_);
             delete reinterpret_cast<WorkerResult*>(lParam);
             self->running_ = false;
             return 0;

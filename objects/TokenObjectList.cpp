@@ -11,11 +11,12 @@
 
 namespace {
 
-// Rows go to the list in batches: at most this many at once, and none
-// waits longer than this for the rest of its batch, so that a slow token
-// still shows its objects as they are read. Each batch costs the window a
-// repaint of the list, which under Wine takes tens of milliseconds, so
-// batches are large and a few per second at most.
+// Rows go to the list in batches: the first row alone, at once, so that a
+// slow token shows it as soon as it is read; then at most this many at
+// once, and none waits longer than this for the rest of its batch, so that
+// a slow token still shows its objects as they are read. Each batch costs
+// the window thread one hand-over (the list itself is repainted at most a
+// few times a second, see AddListedRows).
 constexpr size_t kBatchRows = 256;
 constexpr ULONGLONG kBatchWaitMs = 200;
 
@@ -30,7 +31,8 @@ public:
         batch_.rows.push_back(std::move(row));
     }
     bool Due() const {
-        return batch_.rows.size() >= kBatchRows || GetTickCount64() - firstReadAt_ >= kBatchWaitMs;
+        return batch_.firstRow == 0 || batch_.rows.size() >= kBatchRows ||
+               GetTickCount64() - firstReadAt_ >= kBatchWaitMs;
     }
     // Hands the rows to the sink. False when the list no longer shows this
     // listing.
