@@ -262,7 +262,7 @@ TEST_F(StoreTest, ALockedSlotDoesNotHoldUpTheEventsOfOthers) {
     softtoken::SlotLock lock(store, 0);
     ASSERT_EQ(CKR_OK, control.RemoveToken(1));
     std::vector<CK_SLOT_ID> events;
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(300);
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(2000);
     while (Clock::now() < until && events.empty()) {
         if (p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr) == CKR_OK)
             events.push_back(slot);
