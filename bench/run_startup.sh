@@ -1,12 +1,18 @@
 #!/bin/bash
 # Builds and runs the start-up benchmark (bench/startup_bench.cpp) under
-# Wine, on an Xvfb display of its own when there is no DISPLAY.
+# Wine, in the benchmarks' build folder (as tools/bench does), on an Xvfb
+# display of its own when there is no DISPLAY.
 # Arguments go to the benchmark: --check, --runs N.
 set -euo pipefail
+TM_BUILD_DIR=${TM_BENCH_BUILD_DIR:-build-bench}
 source "$(dirname "$0")/../tools/common.sh"
 
 "$TM_ROOT/tools/bootstrap"
-tm_build >/dev/null
+if [ ! -f "$TM_BUILD_DIR/CMakeCache.txt" ]; then
+    cmake -S "$TM_ROOT" -B "$TM_BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$TM_ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DTM_BENCHMARKS=ON -DBUILD_TESTING=OFF >/dev/null
+fi
+cmake --build "$TM_BUILD_DIR" -j "$(nproc)" --target startup_bench >/dev/null
 trap tm_stop_started EXIT
 tm_start_display
 tm_start_wineserver

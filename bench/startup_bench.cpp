@@ -2,7 +2,7 @@
 // until its window shows four tokens, against a bare Win32 program that only
 // opens a window (bare_window.exe), both started from here, alternately,
 // under the same system. Prints the medians and their ratio. With --check
-// it exits 1 when the ratio exceeds 1.5.
+// it exits 1 when the ratio exceeds 1.3.
 //
 // Run: bench/run_startup.sh [--check] [--runs N]
 //      (or: wine build/bin/startup_bench.exe [--check] [--runs N])
@@ -23,7 +23,7 @@
 namespace {
 
 constexpr int kTokens = 4;
-constexpr double kRatioBudget = 1.5;
+constexpr double kRatioBudget = 1.3;
 constexpr DWORD kRunTimeoutMs = 30000;
 
 // A store of four tokens in a new folder under the temporary folder.
