@@ -557,4 +557,36 @@ TEST_F(ListingWindowTest, QuickBatchesShareOneRepaint) {
     }
 }
 
+// A long listing reaches the window thread in few hand-overs: the first row
+// alone, then batches that double from 256 rows up to 4096. Each hand-over
+// costs two thread switches, slow on a loaded machine. (A batch may also be
+// cut short when its rows take 200 ms to read, hence the margin.)
+TEST_F(ListingWindowTest, ALongListingTakesFewHandOvers) {
+    constexpr int kObjects = 5000;
+    ASSERT_EQ(CKR_OK, TokenStore::Control().SetCapacity(kSlot, 1 << 24));
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("data ", kObjects)));
+    Start();
+    class CountingSink : public ObjectRowSink {
+    public:
+        bool AddRows(const ObjectRowBatch& batch) override {
+            sizes.push_back(batch.rows.size());
+            return AddListedRows(AppState.ObjectListView, batch);
+        }
+        void ShowNotice(const wchar_t*) override {}
+        bool StopRequested() override { return false; }
+        std::vector<size_t> sizes;
+    } sink;
+    EmptyObjectList(AppState.ObjectListView);
+    const ListingOutcome outcome = ListTokenObjects(SessionTable[kSlot], ObjectListGeneration(), sink);
+    ShowHeldObjectRows(AppState.ObjectListView);
+    EXPECT_EQ(0, outcome.status);
+    EXPECT_EQ(kObjects, Rows());
+    ASSERT_FALSE(sink.sizes.empty());
+    EXPECT_EQ(1u, sink.sizes[0]) << "the first row alone";
+    for (size_t size : sink.sizes)
+        EXPECT_LE(size, 4096u);
+    EXPECT_LE(sink.sizes.size(), 12u) << "1 + 256 + 512 + 1024 + 2048 + 1159 rows: 6 hand-overs, 21 in batches of 256";
+    ExpectRowsMatchHandleTable();
+}
+
 }  // namespace
