@@ -1,7 +1,7 @@
 # Libraries loaded on first use (delay-loaded): the program needs the
 # common dialogs, the certificate services and the shell only for some
-# commands, and loading them at start-up (with what they load in turn)
-# made the window come up about a third later.
+# commands, and loading them at start-up (with the libraries they load in
+# turn) kept the window waiting for them.
 #
 # tm_delay_load_library(<name> <dll>) defines the link target
 # tm_delay_<name>: an import library whose entries load <dll> on their
