@@ -180,16 +180,15 @@ bool CreateListsAndGroups(HWND window, HINSTANCE instance) {
 
 }  // namespace
 
-bool CreateMainWindowControls(HWND window, HINSTANCE instance) {
+void CreateMainWindowControls(HWND window, HINSTANCE instance) {
     if (!CreateListsAndGroups(window, instance))
-        return false;
+        return;
     CreateButtons(window, instance, kMainButtonTable, kMainButtonCount, AppState.MainButtons);
     if (AppState.AdminMode) {
         CreateButtons(window, instance, kAdminButtonTable, kAdminButtonCount, AppState.AdminButtons);
         HWND adminGroup = CreateControl(window, instance, kAdminGroupLayout);
         SetFont(adminGroup, g_fonts.Group, true);
     }
-    return true;
 }
 
 void ReleaseMainWindowFonts() {

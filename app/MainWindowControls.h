@@ -4,10 +4,10 @@
 #include <windows.h>
 
 // Creates every control of the main window `window` in its fixed order and
-// keeps their handles in AppState. False when a list column could not be
-// inserted: creation stops there, and the controls after that point are
-// missing.
-bool CreateMainWindowControls(HWND window, HINSTANCE instance);
+// keeps their handles in AppState. When a list column cannot be inserted,
+// creation stops there and the controls after that point are missing; the
+// window is made all the same.
+void CreateMainWindowControls(HWND window, HINSTANCE instance);
 
 // Releases the fonts of the controls (when the window goes).
 void ReleaseMainWindowFonts();

@@ -12,6 +12,7 @@
 #include "app/TokenSelection.h"
 #include "cryptoki/ErrorReport.h"
 #include "cryptoki/ModuleLoader.h"
+#include "TokenManagerVersion.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ constexpr DWORD kMonitorEndMs = 5000;
 const wchar_t kTitleProduct[] = L"Tolvane";
 const wchar_t kTitleAdmin[] = L" Token Manager Admin";
 const wchar_t kTitlePlain[] = L" Token Manager";
-const wchar_t* const kTitleTail[] = {L" ", L"v", L"0.124", L" ", L"r", L"990722", L"_", L"1"};
+const wchar_t* const kTitleTail[] = {L" ", L"v", TM_VERSION_WTEXT, L" ", L"r", L"990722", L"_", L"1"};
 
 void ShowStartUpError(const wchar_t* text, const wchar_t* caption) {
     MessageBoxW(nullptr, text, caption, MB_ICONERROR);

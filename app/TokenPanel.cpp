@@ -155,9 +155,8 @@ int SetTokenRowName(CK_UTF8CHAR* label, int row, bool insert) {
     return 0;
 }
 
-int SetTokenRowText(const wchar_t* text, int row, bool insert) {
+void SetTokenRowText(const wchar_t* text, int row, bool insert) {
     InsertOrRenameRow(AppState.TokenListView, text, row, insert);
-    return 0;
 }
 
 int SetTokenRowStatus(CK_STATE state, int row) {

@@ -42,7 +42,7 @@ int SetTokenRowName(CK_UTF8CHAR* label, int row, bool insert);
 
 // Writes `text` unchanged as the name of row `row` (appended when `insert`).
 // Start-up names its rows " " through this, since a literal is not a label.
-int SetTokenRowText(const wchar_t* text, int row, bool insert);
+void SetTokenRowText(const wchar_t* text, int row, bool insert);
 
 // Writes the login-status column of `row` for the session state `state`.
 int SetTokenRowStatus(CK_STATE state, int row);

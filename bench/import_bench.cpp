@@ -20,6 +20,7 @@
 #include "cryptoki/ModuleLoader.h"
 #include "cryptoki/SessionTable.h"
 #include "import/ImportPfx.h"
+#include "import/KeyContainerSweep.h"
 #include "import/PfxImportState.h"
 #include "softtoken/SoftTokenControl.h"
 
@@ -67,7 +68,7 @@ double PlatformOpenOnce(std::vector<BYTE>& file, const std::wstring& password) {
     HCERTSTORE store = PFXImportCertStore(&blob, password.c_str(), CRYPT_EXPORTABLE);
     if (!store)
         return -1;
-    DeleteKeyContainersOfStore(store);
+    KeyContainerSweep().DeleteNamedByStore(store);
     CertCloseStore(store, 0);
     return Ms(start, Clock::now());
 }

@@ -8,11 +8,7 @@ TM_BUILD_DIR=${TM_BENCH_BUILD_DIR:-build-bench}
 source "$(dirname "$0")/../tools/common.sh"
 
 "$TM_ROOT/tools/bootstrap"
-if [ ! -f "$TM_BUILD_DIR/CMakeCache.txt" ]; then
-    cmake -S "$TM_ROOT" -B "$TM_BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$TM_ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DTM_BENCHMARKS=ON -DBUILD_TESTING=OFF >/dev/null
-fi
-cmake --build "$TM_BUILD_DIR" -j "$(nproc)" --target startup_bench >/dev/null
+TM_CMAKE_ARGS="-DTM_BENCHMARKS=ON -DBUILD_TESTING=OFF ${TM_CMAKE_ARGS:-}" tm_build >/dev/null
 trap tm_stop_started EXIT
 tm_start_display
 tm_start_wineserver

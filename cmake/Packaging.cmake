@@ -3,13 +3,11 @@
 # tool and the key-management library in stand-ins/, since a real
 # deployment uses the vendor's DLLs.
 install(TARGETS TokenManager RUNTIME DESTINATION . COMPONENT program)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/windows/README.txt DESTINATION . COMPONENT program)
+configure_file(${PROJECT_SOURCE_DIR}/docs/windows/README.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION . COMPONENT program)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT program)
-foreach(standIn tolvane11 vexpke softtoken)
-  if(TARGET ${standIn})
-    install(TARGETS ${standIn} RUNTIME DESTINATION stand-ins LIBRARY DESTINATION stand-ins COMPONENT program)
-  endif()
-endforeach()
+install(TARGETS tolvane11 vexpke softtoken
+  RUNTIME DESTINATION stand-ins LIBRARY DESTINATION stand-ins COMPONENT program)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME "TolvaneTokenManager")

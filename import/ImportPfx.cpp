@@ -212,10 +212,6 @@ long long ImportPfxFile(const std::wstring& path, const wchar_t* password) {
 
 }  // namespace
 
-void DeleteKeyContainersOfStore(HCERTSTORE store) {
-    KeyContainerSweep().DeleteNamedByStore(store);
-}
-
 long long ImportPfx(const wchar_t* password) {
     try {
         const std::wstring path(PfxImportState.PfxFilePath,

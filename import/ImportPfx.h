@@ -28,7 +28,3 @@ enum ImportPfxResult {
 // file are deleted again; those of other programs stay (KeyContainerSweep.h).
 long long ImportPfx(const wchar_t* password);
 
-// Deletes the key container named by the key-provider record of every
-// certificate in `store`, for a store opened outside an import. A
-// container already gone is passed over.
-void DeleteKeyContainersOfStore(HCERTSTORE store);

@@ -7,6 +7,7 @@
 #include "Faults.h"
 #include "KeyPair.h"
 #include "ObjectFactory.h"
+#include "SlotEvents.h"
 #include "Store.h"
 
 #include <cstdio>
@@ -328,6 +329,16 @@ SOFTTOKEN_API CK_RV SoftToken_PendingFaults(CK_ULONG* count) {
     if (!count)
         return CKR_ARGUMENTS_BAD;
     *count = Faults::Get().Pending();
+    return CKR_OK;
+}
+
+SOFTTOKEN_API CK_RV SoftToken_GetSlotEventState(CK_ULONG* looks, CK_ULONG* pending, CK_ULONG* idleLook) {
+    if (!looks || !pending || !idleLook)
+        return CKR_ARGUMENTS_BAD;
+    const SlotEvents::State state = SlotEvents::Get().CurrentState();
+    *looks = state.looks;
+    *pending = state.pending;
+    *idleLook = state.idleLook;
     return CKR_OK;
 }
 

@@ -49,9 +49,13 @@ CK_RV SlotEvents::Wait(bool block, CK_SLOT_ID* slot) {
     if (!running_)
         return CKR_CRYPTOKI_NOT_INITIALIZED;
     const uint64_t epoch = epoch_;
-    if (pending_.empty() && !block)
+    if (pending_.empty() && !block) {
+        noEventLook_ = looks_;
         return CKR_NO_EVENT;
+    }
+    ++waiting_;
     changed_.wait(lock, [&] { return !pending_.empty() || !running_ || epoch_ != epoch; });
+    --waiting_;
     if (!running_ || epoch_ != epoch)
         return CKR_CRYPTOKI_NOT_INITIALIZED;
     *slot = pending_.front();
@@ -106,9 +110,19 @@ void SlotEvents::Watch(uint64_t epoch) {
             }
         }
         before.swap(now);
+        ++looks_;
         if (any)
             changed_.notify_all();
     }
+}
+
+SlotEvents::State SlotEvents::CurrentState() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    State state;
+    state.looks = looks_;
+    state.pending = static_cast<CK_ULONG>(pending_.size());
+    state.idleLook = waiting_ > 0 ? looks_ : noEventLook_;
+    return state;
 }
 
 }  // namespace softtoken

@@ -30,6 +30,18 @@ public:
     // CKR_CRYPTOKI_NOT_INITIALIZED (not started, or stopped while waiting).
     CK_RV Wait(bool block, CK_SLOT_ID* slot);
 
+    // What the watcher and the callers of Wait are doing, for tests that wait
+    // until a monitor has taken every change: the looks at the slots made so
+    // far, the events queued and not taken, and the look at which a caller
+    // last stood with nothing to take (the current look while one blocks;
+    // for a caller that polls, the look of its last CKR_NO_EVENT).
+    struct State {
+        CK_ULONG looks = 0;
+        CK_ULONG pending = 0;
+        CK_ULONG idleLook = 0;
+    };
+    State CurrentState();
+
 private:
     struct Look {
         SlotContent content = SlotContent::Empty;
@@ -46,6 +58,9 @@ private:
     std::deque<CK_SLOT_ID> pending_;
     bool running_ = false;
     uint64_t epoch_ = 0;
+    CK_ULONG looks_ = 0;
+    CK_ULONG waiting_ = 0;       // callers blocked in Wait
+    CK_ULONG noEventLook_ = 0;   // looks_ at the last CKR_NO_EVENT
     std::thread watcher_;
     std::shared_ptr<Store> store_;
 };

@@ -75,6 +75,14 @@ SOFTTOKEN_API CK_RV SoftToken_ClearFaults(void);
 // How many faults of this process set to happen once have not happened
 // yet: a test learns whether an operation got as far as the n-th call.
 SOFTTOKEN_API CK_RV SoftToken_PendingFaults(CK_ULONG* count);
+// The slot events of this process: how many looks at the slots the watcher
+// has made, how many events wait to be taken, and the look at which a
+// caller of C_WaitForSlotEvent last stood with nothing to take (the current
+// look while one blocks; a caller that polls, at its last CKR_NO_EVENT).
+// A test learns from it that a slot monitor has taken every change made
+// before it asked: nothing queued, and the monitor idle at a look that
+// began after the change.
+SOFTTOKEN_API CK_RV SoftToken_GetSlotEventState(CK_ULONG* looks, CK_ULONG* pending, CK_ULONG* idleLook);
 // The C_ name of the call a fault of this process last answered (or pulled
 // the token before), NUL-terminated in `name`; "" when none has. Cleared
 // with the faults.

@@ -1,7 +1,7 @@
 // "Change pincode": the local checks and every answer of C_SetPIN, in the
 // user's and in the SO's wording.
 #include "AdminFixture.h"
-#include "CryptokiSpy.h"
+#include "support/CallCounter.h"
 #include "res/resource.h"
 
 namespace {
@@ -109,7 +109,7 @@ TEST_F(ChangePinDialogTest, TheNewPinWorksAfterASuccessfulChange) {
 
 // The mismatch test comes first, so a too-short old PIN is not mentioned.
 TEST_F(ChangePinDialogTest, MismatchIsReportedBeforeATooShortOldPin) {
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kChangePinDialog,
                   {{IDC_CHANGE_OLD_PIN, L"123"}, {IDC_CHANGE_NEW_PIN, L"5678"}, {IDC_CHANGE_CONFIRM_PIN, L"5679"}}))
         .Then(Step(L"Pincode mismatch"))
@@ -122,7 +122,7 @@ TEST_F(ChangePinDialogTest, MismatchIsReportedBeforeATooShortOldPin) {
 }
 
 TEST_F(ChangePinDialogTest, AThreeCharacterOldPinIsRefusedWithoutCallingTheToken) {
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kChangePinDialog,
                   {{IDC_CHANGE_OLD_PIN, L"123"}, {IDC_CHANGE_NEW_PIN, L"5678"}, {IDC_CHANGE_CONFIRM_PIN, L"5678"}}))
         .Then(Step(L"Invalid user pincode"))
@@ -134,7 +134,7 @@ TEST_F(ChangePinDialogTest, AThreeCharacterOldPinIsRefusedWithoutCallingTheToken
 }
 
 TEST_F(ChangePinDialogTest, AnEmptyNewPinIsLeftToTheToken) {
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kChangePinDialog, {{IDC_CHANGE_OLD_PIN, L"1234"}}))
         .Then(Step(L"Invalid user pincode"))
         .Then(Step(kChangePinDialog, {}, IDCANCEL));
@@ -147,7 +147,7 @@ TEST_F(ChangePinDialogTest, AnEmptyNewPinIsLeftToTheToken) {
 }
 
 TEST_F(ChangePinDialogTest, CancelCallsNothing) {
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kChangePinDialog, {{IDC_CHANGE_OLD_PIN, L"1234"}}, IDCANCEL));
     Run(kChangePinCommand);
 

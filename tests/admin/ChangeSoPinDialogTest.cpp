@@ -1,6 +1,6 @@
 // "Change SO pincode": the SO login with the old SO PIN and C_SetPIN.
 #include "AdminFixture.h"
-#include "CryptokiSpy.h"
+#include "support/CallCounter.h"
 #include "res/resource.h"
 
 namespace {
@@ -32,7 +32,7 @@ TEST_F(ChangeSoPinDialogTest, ChangesTheSoPinAndLogsTheSoOut) {
 }
 
 TEST_F(ChangeSoPinDialogTest, LocalChecksComeFirstAndCallNothing) {
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kChangeSoDialog, Entries(L"tol", L"newsopin", L"newsopix")))
         .Then(Step(L"Pincode mismatch"))
         .Then(Step(kChangeSoDialog, Entries(L"tol", L"newsopin", L"newsopin")))
@@ -79,7 +79,7 @@ TEST_F(ChangeSoPinDialogTest, LockedAndOtherSoLoginFailuresCloseTheDialog) {
 // The token refuses a new SO PIN of 3 characters; the SO stays logged in, so
 // the next OK changes the PIN without a second login.
 TEST_F(ChangeSoPinDialogTest, ANewPinTheTokenRefusesKeepsTheSoLoggedIn) {
-    CryptokiSpy spy;
+    CallCounter spy;
     CK_STATE stateWhileOpen = 0;
     ui_.Then(Step(kChangeSoDialog, Entries(L"tolvane", L"abc", L"abc")))
         .Then(Step(L"Invalid user pincode"))

@@ -1,7 +1,7 @@
 // "Clear token": the warning, the SO PIN, the label field and the fresh
 // session the slot gets.
 #include "AdminFixture.h"
-#include "CryptokiSpy.h"
+#include "support/CallCounter.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -26,7 +26,7 @@ protected:
 };
 
 TEST_F(ClearTokenDialogTest, NoToTheWarningLeavesTheTokenUntouched) {
-    CryptokiSpy spy;
+    CallCounter spy;
     std::wstring ownerCaption;
     ui_.Then(Step(L"Warning", {}, IDNO, [&](HWND box) {
         wchar_t caption[64] = {};
@@ -42,7 +42,7 @@ TEST_F(ClearTokenDialogTest, NoToTheWarningLeavesTheTokenUntouched) {
 }
 
 TEST_F(ClearTokenDialogTest, AThreeCharacterSoPinClosesAndInitialisesNothing) {
-    CryptokiSpy spy;
+    CallCounter spy;
     int focus = 0;
     AcceptWarning();
     ui_.Then(Step(kClearDialog, {{IDC_CLEAR_SO_PIN, L"tol"}}))
@@ -104,7 +104,7 @@ TEST_F(ClearTokenDialogTest, ClearsTheTokenAndShowsItsNewLabelAndInformation) {
         SCOPED_TRACE(Narrow(row.rowName));
         ASSERT_EQ(CKR_OK, TokenStore::Control().SetUserPin(kTokenSlot, kTestUserPin));
         SendMessageW(AppState.TokenInfoView, LVM_DELETEALLITEMS, 0, 0);
-        CryptokiSpy spy;
+        CallCounter spy;
         const size_t first = Seen().size();
         std::vector<std::pair<int, std::wstring>> edits = {{IDC_CLEAR_SO_PIN, L"tolvane"}};
         if (row.typed)

@@ -1,7 +1,7 @@
 // "Set default user pincode": the default PIN through the factory SO PIN,
 // and every refusal.
 #include "AdminFixture.h"
-#include "CryptokiSpy.h"
+#include "support/CallCounter.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ class DefaultUserPinTest : public AdminTest {};
 TEST_F(DefaultUserPinTest, GivesATokenWithoutUserPin4826) {
     AddToken(kTokenSlot, nullptr);
     Start();
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(L"Successful set pin"));
     Run(kDefaultUserPinCommand);
 
@@ -71,7 +71,7 @@ TEST_P(DefaultUserPinRefusalTest, ReportsWithoutOwnerAndLeavesNoUserPin) {
     }
     if (row.faultFunction)
         Fault(row.faultFunction, 1, row.fault);
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(row.box.caption));
     Run(kDefaultUserPinCommand);
 
@@ -88,7 +88,7 @@ TEST_F(DefaultUserPinTest, WithoutASelectedTokenItReportsAGeneralError) {
     AddToken(kTokenSlot, nullptr);
     Start();
     SelectRow(-1);
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(L"Set default pincode error"));
     Run(kDefaultUserPinCommand);
 

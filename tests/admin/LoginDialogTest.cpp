@@ -1,7 +1,7 @@
 // "Login to token" against the software token: every answer of C_Login,
 // the final-try warning, the PIN length rules and the logout path.
 #include "AdminFixture.h"
-#include "CryptokiSpy.h"
+#include "support/CallCounter.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(EveryAnswer, LoginResultTest, testing::ValuesIn(kLoginR
 TEST_F(LoginDialogTest, ThreeCharactersAreTooShortAndFourAreSent) {
     AddToken(kTokenSlot);
     Start(false);
-    CryptokiSpy spy;
+    CallCounter spy;
     int focusAfterBox = 0;
     ui_.Then(Step(kLoginDialog, {{IDC_LOGIN_PIN, L"123"}}))
         .Then(Step(kLoginError))
@@ -126,7 +126,7 @@ TEST_F(LoginDialogTest, APinTypedLongerThan32CharactersIsSentAsItsFirst32) {
     const char pin32[] = "abcdefghijklmnopqrstuvwxyz012345";
     AddToken(kTokenSlot, pin32);
     Start(false);
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kLoginDialog, {{IDC_LOGIN_PIN, L"abcdefghijklmnopqrstuvwxyz0123456789"}}));
     Run(kLoginCommand);
 
@@ -153,7 +153,7 @@ const wchar_t kFinalTryText[] =
 
 // The warning comes before the length check.
 TEST_F(FinalTryTest, WarnsEvenBeforeATooShortPin) {
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kLoginDialog, {{IDC_LOGIN_PIN, L"12"}}))
         .Then(Step(L"Warning", {}, IDYES))
         .Then(Step(kLoginError))
@@ -167,7 +167,7 @@ TEST_F(FinalTryTest, WarnsEvenBeforeATooShortPin) {
 }
 
 TEST_F(FinalTryTest, NoClosesTheDialogAndLeavesTheTokenAsItWas) {
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kLoginDialog, {{IDC_LOGIN_PIN, L"1234"}})).Then(Step(L"Warning", {}, IDNO));
     Run(kLoginCommand);
 
@@ -205,7 +205,7 @@ TEST_F(LoginDialogTest, LogOutCaptionOnAPublicSessionOnlyTurnsTheCaption) {
     AddToken(kTokenSlot);
     Start(false);
     SetWindowTextW(AppState.MainButtons[0], L"Log out");
-    CryptokiSpy spy;
+    CallCounter spy;
     Run(kLoginCommand);
 
     EXPECT_TRUE(Seen().empty());
@@ -218,7 +218,7 @@ TEST_F(LoginDialogTest, WithoutASelectedTokenNothingHappens) {
     AddToken(kTokenSlot);
     Start(false);
     SelectRow(-1);
-    CryptokiSpy spy;
+    CallCounter spy;
     Run(kLoginCommand);
 
     EXPECT_TRUE(Seen().empty());
@@ -230,7 +230,7 @@ TEST_F(LoginDialogTest, WithoutASelectedTokenNothingHappens) {
 TEST_F(LoginDialogTest, APinTheConversionCannotExpressIsSentEmpty) {
     AddToken(kTokenSlot, "ab");
     Start(false);
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kLoginDialog, {{IDC_LOGIN_PIN, L"ab\u20acd"}}))
         .Then(Step(kLoginError))
         .Then(Step(kLoginDialog, {}, IDCANCEL));
@@ -282,7 +282,7 @@ TEST_F(LoginDialogTest, PrivateObjectsAppearInTheListingAfterLogin) {
 TEST_F(LoginDialogTest, NoCommandRunsWhileAWorkerUsesTheSessions) {
     AddToken(kTokenSlot, nullptr);
     Start();
-    CryptokiSpy spy;
+    CallCounter spy;
     AppState.Busy = true;
     for (int command : {kLoginCommand, kDefaultUserPinCommand, kChangePinCommand, kClearTokenCommand,
                         kUnblockPinCommand, kChangeSoPinCommand, kPinPolicyCommand})

@@ -4,7 +4,7 @@
 // command has ended; no box shows a PIN; and a PIN typed into a dialog
 // cannot be copied or cut to the clipboard.
 #include "AdminFixture.h"
-#include "CryptokiSpy.h"
+#include "support/CallCounter.h"
 #include "app/Commands.h"
 #include "app/MainWindowHost.h"
 #include "import/PfxImportDialog.h"
@@ -69,10 +69,10 @@ std::function<void(HWND)> CopyOutOf(std::initializer_list<int> edits, std::wstri
 class PinBufferWipeTest : public AdminTest {
 protected:
     // Each PIN the spy saw is gone from where the program kept it.
-    void ExpectPinsGone(CryptokiSpy& spy, const std::string& what) {
-        const std::vector<SpyCall> calls = spy.Calls();
+    void ExpectPinsGone(CallCounter& spy, const std::string& what) {
+        const std::vector<RecordedCall> calls = spy.Calls();
         int pins = 0;
-        for (const SpyCall& call : calls) {
+        for (const RecordedCall& call : calls) {
             const std::pair<const void*, std::string> handed[] = {{call.pinAt, call.pin}, {call.newPinAt, call.newPin}};
             for (const auto& pin : handed) {
                 if (!pin.first || pin.second.empty())
@@ -84,14 +84,14 @@ protected:
             }
         }
         EXPECT_GT(pins, 0) << what << ": no PIN was handed to the module";
-        spy.Clear();
+        spy.Reset();
     }
 };
 
 TEST_F(PinBufferWipeTest, EveryDialogWipesThePinsItHandedOver) {
     AddToken(kTokenSlot, "1234");
     Start();
-    CryptokiSpy spy;
+    CallCounter spy;
 
     ui_.Then(Step(L"Login to token", {{IDC_LOGIN_PIN, L"9999"}}))
         .Then(Step(L"Login error"))

@@ -1,7 +1,6 @@
 // "Set user pincode policy": reading the policy, the fields as numbers, the
 // level buttons, the SO login and every answer of the vendor setter.
 #include "AdminFixture.h"
-#include "CryptokiSpy.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -98,7 +97,7 @@ TEST_F(PinPolicyDialogTest, FieldsAreReadAsLeadingDecimalNumbers) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(Narrow(row.typed));
-        CryptokiSpy spy;
+        CallCounter spy;
         ui_.Then(Step(kPolicyDialog, {{IDC_POLICY_MIN_LENGTH, row.typed}, {IDC_POLICY_SO_PIN, L"tolvane"}}))
             .Then(Step(row.stored ? kStored : kCantSet));
         if (!row.stored)
@@ -119,7 +118,7 @@ TEST_F(PinPolicyDialogTest, FieldsAreReadAsLeadingDecimalNumbers) {
 // logged in, so a second OK stores without a login whatever the SO PIN field
 // holds.
 TEST_F(PinPolicyDialogTest, NoLevelGivesZeroAndASecondOkNeedsNoSecondLogin) {
-    CryptokiSpy spy;
+    CallCounter spy;
     CK_STATE stateWhileOpen = 0;
     int focus = 0;
     ui_.Then(Step(kPolicyDialog, {{IDC_POLICY_SO_PIN, L"tolvane"}}, IDOK,
@@ -209,7 +208,7 @@ TEST_F(PinPolicyDialogTest, ALoggedInUserIsLoggedOutByTheSoLogin) {
 // OK acts on the token of the opening, whatever is selected by then: the
 // selection cleared while the dialog is open changes nothing of the run.
 TEST_F(PinPolicyDialogTest, OkActsOnTheTokenOfTheOpeningWhateverIsSelectedThen) {
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kPolicyDialog, {{IDC_POLICY_SO_PIN, L"tolvane"}, {IDC_POLICY_MIN_LENGTH, L"6"}}, IDOK, [](HWND) {
            LVITEMW item = {};
            item.stateMask = LVIS_SELECTED;

@@ -1,6 +1,6 @@
 // "Unblock user pincode": the SO login step and C_InitPIN.
 #include "AdminFixture.h"
-#include "CryptokiSpy.h"
+#include "support/CallCounter.h"
 #include "res/resource.h"
 
 namespace {
@@ -34,7 +34,7 @@ TEST_F(UnblockPinDialogTest, UnblocksALockedUserPinAndLogsTheSoOut) {
 }
 
 TEST_F(UnblockPinDialogTest, AShortUserPinIsRefusedEvenWithTheRightSoPin) {
-    CryptokiSpy spy;
+    CallCounter spy;
     ui_.Then(Step(kUnblockDialog, Entries(L"tolvane", L"123", L"123")))
         .Then(Step(L"Invalid user pincode"))
         .Then(Step(kUnblockDialog, Entries(L"tolvane", L"1234", L"1235")))
@@ -50,7 +50,7 @@ TEST_F(UnblockPinDialogTest, AShortUserPinIsRefusedEvenWithTheRightSoPin) {
 
 // The SO PIN's length is not looked at: even an empty one goes to the token.
 TEST_F(UnblockPinDialogTest, AnEmptySoPinIsSentAndTheWrongPinReportKeepsTheDialog) {
-    CryptokiSpy spy;
+    CallCounter spy;
     int focus = 0;
     ui_.Then(Step(kUnblockDialog, Entries(L"", L"2468", L"2468")))
         .Then(Step(L"Wrong SO pincode"))
@@ -107,7 +107,7 @@ TEST_F(UnblockPinDialogTest, ALoggedInUserIsLoggedOutEvenWhenTheSoLoginFails) {
 // to C_InitPIN whatever the SO PIN field holds.
 TEST_F(UnblockPinDialogTest, ASecondOkAfterALengthRefusalNeedsNoSecondSoLogin) {
     ASSERT_EQ(CKR_OK, TokenStore::Control().SetPolicy(kTokenSlot, 1, 5, 6, 32));
-    CryptokiSpy spy;
+    CallCounter spy;
     int focus = 0;
     ui_.Then(Step(kUnblockDialog, Entries(L"tolvane", L"12345", L"12345")))
         .Then(Step(L"Invalid user pincode"))

@@ -117,8 +117,7 @@ TEST_F(ProgramTest, FirstTokenFailingIsReportedAndSkipped) {
         ProgramRun run(ProgramPath(), L"", StoreEnvironment());
         HWND box = run.WaitForWindow(kBoxClass, kStartMs);
         ASSERT_TRUE(box) << c.function;
-        Sleep(50);
-        SeenWindow seen = DescribeWindow(box);
+        SeenWindow seen = ProgramRun::DescribeWhenFilled(box);
         EXPECT_EQ(L"PKCS#11 error", seen.caption);
         EXPECT_EQ(std::wstring(L"An error occured due to CKR_DEVICE_ERROR 0x30\r\n") + c.context, seen.text);
         EXPECT_EQ(nullptr, seen.owner);

@@ -77,8 +77,8 @@ protected:
     }
 
     bool WaitFor(const std::function<bool()>& condition) { return window_.PumpUntil(condition, kEventMs); }
-    // A little longer, for a monitor that still has steps to take.
-    void Settle() { window_.PumpUntil([] { return false; }, 300); }
+    // Until the monitor has taken every change and the window handled it.
+    void Settle() { EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << "the slot monitor did not settle"; }
 
     static std::wstring TokenCell(int row, int column) {
         return MainWindowFixture::CellText(AppState.TokenListView, row, column);
@@ -241,6 +241,7 @@ TEST_F(SlotEventTest, PollsWhenTheBlockingWaitIsRefused) {
     EXPECT_TRUE(ui_.Unexpected().empty());
 
     calls.Reset();
+    // Real time is what this checks: how many passes the monitor makes in it.
     window_.PumpUntil([] { return false; }, 600);
     const long blocking = calls.Count("C_WaitForSlotEvent:blocking");
     const long polling = calls.Count("C_WaitForSlotEvent:nonblocking");

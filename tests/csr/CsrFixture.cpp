@@ -18,13 +18,6 @@ namespace {
 
 const unsigned char kKeyId[] = {0x0A, 0xFF};
 
-std::string Captions(const std::vector<SeenWindow>& windows) {
-    std::string captions;
-    for (const SeenWindow& window : windows)
-        captions += "[" + Narrow(window.caption) + ": " + Narrow(window.text) + "] ";
-    return captions;
-}
-
 }  // namespace
 
 void CsrTest::SetUp() {

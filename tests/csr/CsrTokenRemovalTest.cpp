@@ -68,7 +68,7 @@ protected:
         EXPECT_TRUE(sweeper.Started());
         EXPECT_TRUE(window_.PumpUntil([] { return !AppState.Busy && !DialogSweeper::AnyDialogOpen(); }, 20000))
             << "the run never ended";
-        window_.PumpUntil([] { return false; }, 200);  // the monitor's last messages
+        EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << "the slot monitor did not settle";
         *reports = sweeper.Closed();
         TokenStore::Control().ClearFaults();
         CK_ULONG state = 0;
@@ -80,7 +80,7 @@ protected:
     void ExpectTokenBack(const std::string& what) {
         ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kCsrSlot)) << what;
         ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(0) == L"CSR token"; }, 10000)) << what;
-        window_.PumpUntil([] { return false; }, 200);
+        EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << what << ": the slot monitor did not settle";
         EXPECT_EQ(L"Not logged in", TokenCell(1)) << what;
         EXPECT_EQ(SessionState(), CKS_RW_PUBLIC_SESSION) << what;
         ListObjects();
@@ -122,7 +122,7 @@ TEST_F(CsrTokenRemovalTest, TokenBackDuringTheRunGetsItsButtonsWhenTheRunEnds) {
     ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(0).empty(); }, 10000));
     ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kCsrSlot));
     ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(0) == L"CSR token"; }, 10000));
-    window_.PumpUntil([] { return false; }, 200);
+    EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << "the slot monitor did not settle";
     ASSERT_FALSE(window_.ButtonEnabled(kDisplayObjectsButton)) << "held back while the worker runs";
 
     AppState.Busy = false;  // the library returned; the worker ends the run

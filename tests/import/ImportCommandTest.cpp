@@ -23,20 +23,6 @@ namespace {
 
 constexpr int kFileNameBox = 1148;  // the open-file dialog's "File name" box (cmb13)
 
-std::string Captions(const std::vector<SeenWindow>& windows) {
-    std::string captions;
-    for (const SeenWindow& window : windows)
-        captions += "[" + Narrow(window.caption) + "] ";
-    return captions;
-}
-
-DialogStep Box(const wchar_t* caption) {
-    DialogStep step;
-    step.caption = caption;
-    step.button = IDOK;
-    return step;
-}
-
 // A file of `size` bytes that takes no room on disk: its length is set, not written.
 bool MakeSparseFile(const std::wstring& path, long long size) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

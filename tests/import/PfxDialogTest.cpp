@@ -33,13 +33,6 @@ DialogStep DialogOk(const std::wstring& password, bool chain = false, bool extra
     return step;
 }
 
-DialogStep Box(const wchar_t* caption) {
-    DialogStep step;
-    step.caption = caption;
-    step.button = IDOK;
-    return step;
-}
-
 class PfxDialogTest : public ImportWindowTest {
 protected:
     void SetUp() override {

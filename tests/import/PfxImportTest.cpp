@@ -11,6 +11,7 @@
 #include "cryptoki/ModuleLoader.h"
 #include "import/ImportCertificate.h"
 #include "import/ImportPfx.h"
+#include "import/KeyContainerSweep.h"
 #include "import/PfxImportState.h"
 #include "support/CallCounter.h"
 #include "support/FailingAllocation.h"
@@ -243,7 +244,7 @@ bool ContainersOfPfxAreVisible(const std::wstring& name) {
     if (!store)
         return false;
     const bool visible = KeyContainerNames() != before;
-    DeleteKeyContainersOfStore(store);
+    KeyContainerSweep().DeleteNamedByStore(store);
     CertCloseStore(store, 0);
     return visible && KeyContainerNames() == before;
 }
@@ -281,9 +282,7 @@ TEST_F(PfxImportTest, OnlyTheImportsOwnKeyContainersAreDeleted) {
             CallCounter counter;
             counter.HoldAt("C_CreateObject", 1);
             std::thread import([&] { result = ImportFixture(L"imp_modern.pfx"); });
-            for (int wait = 0; wait < 1000 && !counter.Held(); ++wait)
-                Sleep(10);
-            EXPECT_TRUE(counter.Held()) << row.what;
+            EXPECT_TRUE(counter.WaitHeld(10000)) << row.what;
             EXPECT_NE(KeyContainerNames(), before) << row.what << ": the import's own container is there";
             other = MakeKeyContainer(row.container);
             counter.Release();

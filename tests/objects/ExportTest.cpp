@@ -51,14 +51,6 @@ protected:
         return step;
     }
 
-    // A message box with `caption`, answered with `button`.
-    static DialogStep Box(const std::wstring& caption, int button = IDOK) {
-        DialogStep step;
-        step.caption = caption;
-        step.button = button;
-        return step;
-    }
-
     // Runs the command on object row `row` with these steps; they must all
     // run and nothing else may appear. What the steps saw, in order.
     std::vector<SeenWindow> Export(int row, std::vector<DialogStep> steps) {

@@ -309,7 +309,9 @@ TEST_F(ListingWindowTest, CapBoxOnlyWhenAnObjectPastTheCapExists) {
         if (row.objects > kMaxListedObjects) {
             ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("more ", row.objects - kMaxListedObjects)));
         }
-        UiDriver ui;
+        // The box comes at the end of a listing of 10,001 objects, which on
+        // a loaded machine takes longer than a step's usual 10 s.
+        UiDriver ui(60000);
         if (row.box)
             ui.Then({L"Display objects", {}, nullptr, IDOK});
         CallCounter calls;

@@ -46,13 +46,6 @@ CK_RV HugeValueLength::GetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HA
     return moduleFunctions->C_GetAttributeValue(session, object, attributes, count);
 }
 
-std::string Captions(const std::vector<SeenWindow>& windows) {
-    std::string captions;
-    for (const SeenWindow& window : windows)
-        captions += "[" + Narrow(window.caption) + "] ";
-    return captions;
-}
-
 void ObjectsWindowTest::SetUp() {
     ASSERT_TRUE(window_.AddToken(kObjectsSlot, "Objects", "O0001"));
     ASSERT_EQ(window_.Start(), 0);

@@ -75,5 +75,3 @@ private:
     VendorFunctionList patched_;
 };
 
-// Message boxes and dialogs seen by a driver, as "[caption] " each.
-std::string Captions(const std::vector<SeenWindow>& windows);

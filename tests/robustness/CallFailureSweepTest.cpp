@@ -137,7 +137,9 @@ bool RunWithFailingCall(const Command& command, long failing, const std::string&
         command.run(window);
         EXPECT_TRUE(window.PumpUntil([] { return !AppState.Busy && !DialogSweeper::AnyDialogOpen(); }, 30000))
             << what << ": the command never ended";
-        window.PumpUntil([] { return false; }, 50);
+        // The end of the command gives the token list back to the user; the
+        // check below fails when it never does.
+        window.PumpUntil([] { return IsWindowEnabled(AppState.TokenListView) != FALSE; }, 5000);
     }
     CK_ULONG pending = 0;
     token.PendingFaults(&pending);

@@ -23,6 +23,7 @@
 #include "import/ImportCertificate.h"
 #include "import/ImportPfx.h"
 #include "import/PfxImportState.h"
+#include "support/TestProgress.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -188,6 +189,7 @@ protected:
     // One file through the certificate import, as the "Import Cert/PFX"
     // command runs it.
     long long FeedCertificateFile(const Bytes& file, const std::string& label, Tally* tally) {
+        TestMadeProgress();  // each file is a case of its own for the watchdog
         if (!WriteCase(file, label)) {
             ADD_FAILURE() << label << ": cannot write the file";
             return -1;
@@ -221,6 +223,7 @@ protected:
     // One file through the PFX import, as the PFX dialog runs it (also for
     // files the certificate import would not hand over).
     long long FeedPfxFile(const Bytes& file, const std::string& label, Tally* tally) {
+        TestMadeProgress();  // each file is a case of its own for the watchdog
         if (!WriteCase(file, label)) {
             ADD_FAILURE() << label << ": cannot write the file";
             return -1;

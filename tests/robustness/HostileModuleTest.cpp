@@ -131,7 +131,7 @@ TEST(HostileSlots, StartUpKeepsToRowsAndSessionsThatExist) {
     for (const auto& c : cases) {
         MainWindowFixture window(4);
         ASSERT_TRUE(window.AddToken(0, "Real", "R0"));
-        UiDriver ui;
+        UiDriver ui(10000, UiDriver::kNoGrace);  // records the reports
         static HostileScript script;
         script = HostileScript();
         script.scriptSlots = true;
@@ -223,7 +223,7 @@ TEST_F(HostileModuleTest, AttributeAnswersNeverOverrunAndFailuresAreReported) {
         script.scriptObjects = true;
         script.overstateLengths = c.overstate;
         script.objects = {DataObject(1, "first"), c.object};
-        UiDriver ui;
+        UiDriver ui(10000, UiDriver::kNoGrace);  // records the reports
         ASSERT_TRUE(DisplayObjects()) << c.what << ": the listing never ended";
         if (c.report) {
             ASSERT_EQ(1u, ui.Unexpected().size()) << c.what;
@@ -275,7 +275,7 @@ TEST_F(HostileModuleTest, CertificateValuesThatAreNoCertificate) {
             script.objects[0].unavailable = {CKA_VALUE};
         if (current == "a CKA_VALUE that claims 4 GB")
             script.objects[0].claimedLength[CKA_VALUE] = 0xFFFFFFF0;
-        UiDriver ui;
+        UiDriver ui(10000, UiDriver::kNoGrace);  // records the reports
         ASSERT_TRUE(DisplayObjects()) << c.what << ": the listing never ended";
         ASSERT_EQ(2, ObjectRows()) << c.what << ": the listing goes on past the certificate";
         EXPECT_EQ(L"Digital certificate", Cell(AppState.ObjectListView, 0, 1)) << c.what;
@@ -300,7 +300,7 @@ TEST_F(HostileModuleTest, EndlessSearchStopsAtTheCap) {
     script.scriptObjects = true;
     script.endlessSearch = true;
     ASSERT_EQ(0, StartHostile(script));
-    UiDriver ui;
+    UiDriver ui(10000, UiDriver::kNoGrace);  // records the reports
     ASSERT_TRUE(DisplayObjects()) << "the listing never ended";
     EXPECT_EQ(kMaxListedObjects, ObjectRows());
     EXPECT_EQ(kMaxListedObjects, ObjectRowCount());
@@ -358,7 +358,7 @@ TEST_F(HostileModuleTest, EachCallOfAListingFailsInTurn) {
         active.failCall = static_cast<long>(n + 1);
         active.failRv = CKR_DEVICE_ERROR;
         ResetHostileCalls();
-        UiDriver ui;
+        UiDriver ui(10000, UiDriver::kNoGrace);  // records the reports
         ASSERT_TRUE(DisplayObjects()) << what << ": the listing never ended";
         EXPECT_EQ(call, HostileCallLog()[n]) << what << ": the listing took another way";
         if (caption) {

@@ -48,13 +48,6 @@ bool SaysSuccess(const SeenWindow& box) {
     return all.find(L"success") != std::wstring::npos;
 }
 
-std::string Captions(const std::vector<SeenWindow>& windows) {
-    std::string captions;
-    for (const SeenWindow& window : windows)
-        captions += "[" + Narrow(window.caption) + ": " + Narrow(window.text) + "] ";
-    return captions;
-}
-
 struct ModalCase {
     const char* what;
     std::wstring caption;
@@ -133,7 +126,7 @@ protected:
     void ExpectTokenBackUnchanged(const std::string& what) {
         ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kSlot)) << what;
         ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(0) == L"Modal"; }, 10000)) << what;
-        window_.PumpUntil([] { return false; }, 200);
+        EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << what << ": the slot monitor did not settle";
         EXPECT_EQ(L"Not logged in", TokenCell(1)) << what;
         EXPECT_TRUE(window_.ButtonEnabled(kLoginButton)) << what;
         EXPECT_EQ(CKR_OK, Login(CKU_SO, kSoPin)) << what << ": the SO PIN";

@@ -102,9 +102,13 @@ protected:
         progress_ = static_cast<Progress*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Progress)));
         ASSERT_TRUE(progress_);
         mappingName_ = name;
+        ready_ = CreateEventW(nullptr, FALSE, FALSE, ReadyEventName(name).c_str());
+        ASSERT_TRUE(ready_);
     }
 
     void TearDown() override {
+        if (ready_)
+            CloseHandle(ready_);
         if (progress_)
             UnmapViewOfFile(progress_);
         if (mapping_)
@@ -116,6 +120,7 @@ protected:
     // on its own.
     bool RunAndKill(long first, size_t delay) {
         progress_->ready = 0;
+        ResetEvent(ready_);
         progress_->attempted = first - 1;
         progress_->committed = first - 1;
         std::wstring command = L"\"" + BinFolder() + L"\\store_writer.exe\" \"" + store_.Path() + L"\" " +
@@ -142,11 +147,10 @@ protected:
         return ranUntilKilled;
     }
 
+    // Ready, or false when the writer ended first (or took a minute).
     bool WaitUntilReady(HANDLE process) {
-        for (int i = 0; i < 10000 && !progress_->ready; ++i)
-            if (WaitForSingleObject(process, 1) != WAIT_TIMEOUT)
-                return false;
-        return progress_->ready != 0;
+        const HANDLE either[] = {ready_, process};
+        return WaitForMultipleObjects(2, either, FALSE, 60000) == WAIT_OBJECT_0 && progress_->ready != 0;
     }
 
     static constexpr DWORD kKilledExitCode = 0xDEAD;
@@ -154,6 +158,7 @@ protected:
     HANDLE mapping_ = nullptr;
     Progress* progress_ = nullptr;
     std::wstring mappingName_;
+    HANDLE ready_ = nullptr;  // set by the writer once it is ready
 };
 
 TEST_F(StoreKillTest, EveryTokenIsBeforeOrAfterTheInterruptedWrite) {

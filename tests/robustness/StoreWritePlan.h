@@ -22,6 +22,12 @@ constexpr char kUserPin[] = "1234";
 constexpr char kCounterLabel[] = "counter";
 
 // What the child tells the test, in a shared-memory block.
+// The writer also sets the event named ReadyEventName(mapping name) once
+// ready, so that the test waits for it instead of looking at `ready`.
+inline std::wstring ReadyEventName(const std::wstring& mappingName) {
+    return mappingName + L".ready";
+}
+
 struct Progress {
     volatile LONG ready;      // 1 once logged in, before the first write
     volatile LONG attempted;  // the write under way (or last begun)

@@ -82,6 +82,10 @@ int wmain(int argc, wchar_t** argv) {
             return 4;
     }
     InterlockedExchange(&progress->ready, 1);
+    if (HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, ReadyEventName(argv[2]).c_str())) {
+        SetEvent(ready);
+        CloseHandle(ready);
+    }
     for (long k = wcstol(argv[3], nullptr, 10);; ++k) {
         const Write write = PlanOf(k);
         InterlockedExchange(&progress->attempted, k);

@@ -70,7 +70,7 @@ protected:
     void ExpectTokenBack(const std::string& what, int objects = 20) {
         ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kSlot)) << what;
         ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(kSlot, 0) == L"Timed"; }, 10000)) << what;
-        window_.PumpUntil([] { return false; }, 300);
+        EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << what << ": the slot monitor did not settle";
         EXPECT_EQ(L"Not logged in", TokenCell(kSlot, 1)) << what;
         EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton)) << what;
         AppState.PublicOnlyWarningArmed = false;
@@ -103,7 +103,7 @@ TEST_F(TimedFaultTest, TokenRemovedDuringAListing) {
         script.actionCall = call;
         script.action = [] { TokenStore::Control().RemoveToken(kSlot); };
         ResetHostileCalls();
-        UiDriver ui;  // the listing's failure report, if it sees the removal
+        UiDriver ui(10000, UiDriver::kNoGrace);  // the listing's failure report, if it sees the removal
         AppState.PublicOnlyWarningArmed = false;
         window_.Click(kDisplayObjectsCommand);
         ASSERT_TRUE(ListingEnded()) << what << ": the listing never ended";
@@ -132,11 +132,11 @@ TEST_F(TimedFaultTest, TokenPulledAndPutBackDuringAListing) {
             Sleep(25);
     };
     ResetHostileCalls();
-    UiDriver ui;  // the listing's report of its lost session
+    UiDriver ui(10000, UiDriver::kNoGrace);  // the listing's report of its lost session
     AppState.PublicOnlyWarningArmed = false;
     window_.Click(kDisplayObjectsCommand);
     ASSERT_TRUE(ListingEnded());
-    window_.PumpUntil([] { return false; }, 300);
+    EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << "the slot monitor did not settle";
     EXPECT_EQ(L"Timed", TokenCell(kSlot, 0));
     EXPECT_EQ(L"Not logged in", TokenCell(kSlot, 1));
     EXPECT_TRUE(IsWindowEnabled(AppState.ObjectListView)) << "the object list of the token back in";
@@ -204,18 +204,19 @@ TEST_F(TimedFaultTest, SlotEventsWhileTheLoginDialogIsOpen) {
     // Back in while the dialog is open again: this time the user logs in.
     ASSERT_EQ(CKR_OK, TokenStore::Control().InsertToken(kSlot));
     ASSERT_TRUE(window_.PumpUntil([] { return TokenCell(kSlot, 0) == L"Timed"; }, 10000));
-    window_.PumpUntil([] { return false; }, 300);
+    EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << "the slot monitor did not settle";
     UiDriver login;
     login.Then({L"Login to token", {{IDC_LOGIN_PIN, L"1234"}},
                 [](HWND) {
                     TokenStore::Control().RemoveToken(kSlot);
                     TokenStore::Control().InsertToken(kSlot);
-                    Sleep(500);
+                    // The events reach the window while the dialog is open.
+                    EXPECT_TRUE(MainWindowFixture::WaitForMonitorIdle()) << "the slot monitor did not settle";
                 },
                 IDOK});
     window_.Click(kLoginCommand);
     ASSERT_TRUE(login.WaitDone(&why)) << why;
-    window_.PumpUntil([] { return false; }, 1000);
+    EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << "the slot monitor did not settle";
     // Whatever the order of events, the row and the buttons follow the
     // session the module reports.
     CK_SESSION_INFO info = {};
@@ -297,7 +298,7 @@ TEST_F(TimedFaultTest, EventsForSlotsWithoutARow) {
         ActiveScript().tokenFieldByte = 0xC3;
         QueueSlotEvents({64, 0xFFFFFFFF, 5000, 199, 0x7FFFFFFF});
         ASSERT_TRUE(window_.PumpUntil([] { return !SlotEventsPending(); }, 10000)) << what;
-        window_.PumpUntil([] { return false; }, 500);
+        EXPECT_TRUE(window_.PumpUntilMonitorIdle()) << what << ": the slot monitor did not settle";
         ActiveScript().hostileTokenInfo = false;
         EXPECT_TRUE(IsWindow(window_.Window())) << what;
         EXPECT_LE(SendMessageW(AppState.TokenListView, LVM_GETSELECTEDCOUNT, 0, 0), 1) << what;

@@ -269,16 +269,9 @@ TEST_F(SignTest, RefusalsCarryTheirCodes) {
 
 // Leaves a public key, data and signature for openssl to check.
 TEST_F(SignTest, SignatureForOpenssl) {
-    wchar_t folder[MAX_PATH] = {};
-    if (!GetEnvironmentVariableW(L"SOFTTOKEN_SIGNATURES", folder, MAX_PATH))
+    const std::wstring path = FolderFromEnvironment(L"SOFTTOKEN_SIGNATURES");
+    if (path.empty())
         GTEST_SKIP() << "SOFTTOKEN_SIGNATURES not set: no openssl check in this run";
-    std::wstring path = folder;
-    if (!path.empty() && path[0] == L'/') {
-        for (wchar_t& c : path)
-            if (c == L'/')
-                c = L'\\';
-        path = L"Z:" + path;
-    }
     CreateDirectoryW(path.c_str(), nullptr);
     CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
     ASSERT_EQ(CKR_OK, Generate(2048, &publicKey, &privateKey));

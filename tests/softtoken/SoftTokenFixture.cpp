@@ -1,7 +1,7 @@
 #include "SoftTokenFixture.h"
 
 VendorFunctionList* SoftTokenTest::p11 = nullptr;
-SoftTokenControl SoftTokenTest::control = {};
+const SoftTokenFunctions& SoftTokenTest::control = TokenStore::Control();
 
 namespace {
 
@@ -24,27 +24,8 @@ bool SoftTokenTest::Load() {
     CK_FUNCTION_LIST_PTR list = nullptr;
     if (!getList || getList(&list) != CKR_OK)
         return false;
-    SoftTokenControl& c = control;
-    Find(dll, "SoftToken_SetStorePath", &c.SetStorePath);
-    Find(dll, "SoftToken_InitStore", &c.InitStore);
-    Find(dll, "SoftToken_CreateToken", &c.CreateToken);
-    Find(dll, "SoftToken_RemoveToken", &c.RemoveToken);
-    Find(dll, "SoftToken_InsertToken", &c.InsertToken);
-    Find(dll, "SoftToken_GetSlotState", &c.GetSlotState);
-    Find(dll, "SoftToken_SetUserPin", &c.SetUserPin);
-    Find(dll, "SoftToken_SetPolicy", &c.SetPolicy);
-    Find(dll, "SoftToken_SetCapacity", &c.SetCapacity);
-    Find(dll, "SoftToken_AddObjects", &c.AddObjects);
-    Find(dll, "SoftToken_GenerateKeyPair", &c.GenerateKeyPair);
-    Find(dll, "SoftToken_SetFault", &c.SetFault);
-    Find(dll, "SoftToken_SetFaultEx", &c.SetFaultEx);
-    Find(dll, "SoftToken_ClearFaults", &c.ClearFaults);
-    Find(dll, "SoftToken_PendingFaults", &c.PendingFaults);
-    Find(dll, "SoftToken_LastFaultFunction", &c.LastFaultFunction);
-    Find(dll, "SoftToken_AddStoreFault", &c.AddStoreFault);
-    Find(dll, "SoftToken_ClearStoreFaults", &c.ClearStoreFaults);
     p11 = static_cast<VendorFunctionList*>(list);
-    return c.SetStorePath && c.ClearStoreFaults && c.CreateToken;
+    return control.SetStorePath && control.ClearStoreFaults && control.CreateToken;
 }
 
 void SoftTokenTest::SetUp() {
@@ -175,4 +156,24 @@ std::string Unpadded(const CK_UTF8CHAR* field, size_t size) {
     while (!text.empty() && text.back() == ' ')
         text.pop_back();
     return text;
+}
+
+SoftTokenTest::SlotEventState SoftTokenTest::SlotEvents() {
+    SlotEventState state;
+    EXPECT_EQ(CKR_OK, control.GetSlotEventState(&state.looks, &state.pending, &state.idleLook));
+    return state;
+}
+
+bool SoftTokenTest::WaitForSlotEvents(const std::function<bool(const SlotEventState&)>& done) {
+    for (int i = 0; i < 1000; ++i) {
+        if (done(SlotEvents()))
+            return true;
+        Sleep(5);
+    }
+    return false;
+}
+
+bool SoftTokenTest::WaitUntilAWaiterBlocks() {
+    const CK_ULONG from = SlotEvents().looks;
+    return WaitForSlotEvents([from](const SlotEventState& s) { return s.idleLook >= from + 2 && s.idleLook == s.looks; });
 }

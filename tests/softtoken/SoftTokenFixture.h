@@ -7,35 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "SoftTokenControl.h"
 #include "support/TestFiles.h"
+#include "support/TokenStore.h"
 
 using Bytes = std::vector<unsigned char>;
 
-// The management and fault functions of the DLL, found by name.
-struct SoftTokenControl {
-    decltype(&SoftToken_SetStorePath) SetStorePath;
-    decltype(&SoftToken_InitStore) InitStore;
-    decltype(&SoftToken_CreateToken) CreateToken;
-    decltype(&SoftToken_RemoveToken) RemoveToken;
-    decltype(&SoftToken_InsertToken) InsertToken;
-    decltype(&SoftToken_GetSlotState) GetSlotState;
-    decltype(&SoftToken_SetUserPin) SetUserPin;
-    decltype(&SoftToken_SetPolicy) SetPolicy;
-    decltype(&SoftToken_SetCapacity) SetCapacity;
-    decltype(&SoftToken_AddObjects) AddObjects;
-    decltype(&SoftToken_GenerateKeyPair) GenerateKeyPair;
-    decltype(&SoftToken_SetFault) SetFault;
-    decltype(&SoftToken_SetFaultEx) SetFaultEx;
-    decltype(&SoftToken_ClearFaults) ClearFaults;
-    decltype(&SoftToken_PendingFaults) PendingFaults;
-    decltype(&SoftToken_LastFaultFunction) LastFaultFunction;
-    decltype(&SoftToken_AddStoreFault) AddStoreFault;
-    decltype(&SoftToken_ClearStoreFaults) ClearStoreFaults;
-};
 
 constexpr char kUserPin[] = "123456";
 constexpr char kSoPin[] = "tolvane";
@@ -65,13 +46,27 @@ protected:
     CK_ULONG UlongAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
     bool BoolAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
 
+    // The slot-event state (SoftToken_GetSlotEventState).
+    struct SlotEventState {
+        CK_ULONG looks = 0;
+        CK_ULONG pending = 0;
+        CK_ULONG idleLook = 0;
+    };
+    static SlotEventState SlotEvents();
+    // Reads the state until `done` holds (true) or 5 s have passed (false).
+    // The watcher looks every 10 ms; there is no event to wait on.
+    static bool WaitForSlotEvents(const std::function<bool(const SlotEventState&)>& done);
+    // Until a caller blocks in C_WaitForSlotEvent: idle at two looks running.
+    static bool WaitUntilAWaiterBlocks();
+
     // The store in the form a Windows path and a `--store` argument take.
     const std::wstring& StorePath() const { return store_->Path(); }
     // Runs softtoken.exe on this test's store; its exit code.
     DWORD RunTool(const std::wstring& arguments);
 
     static VendorFunctionList* p11;
-    static SoftTokenControl control;
+    // The management and fault functions, as every test finds them.
+    static const SoftTokenFunctions& control;
 
 private:
     static bool Load();

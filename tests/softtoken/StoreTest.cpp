@@ -203,7 +203,7 @@ TEST_F(StoreTest, EventsAreQueuedAndWaitedFor) {
             woken = got;
         }
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(WaitUntilAWaiterBlocks());
     changed = Clock::now();
     ASSERT_EQ(CKR_OK, control.RemoveToken(0));
     waiter.join();
@@ -212,7 +212,7 @@ TEST_F(StoreTest, EventsAreQueuedAndWaitedFor) {
     EXPECT_GE(latency.load(), 0.0);
 
     MakeToken(3, "New", "0000000031");
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    ASSERT_TRUE(WaitForSlotEvents([](const SlotEventState& s) { return s.pending == 1; }));
     ASSERT_EQ(CKR_OK, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
     EXPECT_EQ(3u, slot);
     EXPECT_EQ(CKR_NO_EVENT, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
@@ -225,17 +225,19 @@ TEST_F(StoreTest, EventsAreQueuedAndWaitedFor) {
 // insertion twice, opening a second session on the token).
 TEST_F(StoreTest, AChangeMadeInStepsIsOneEvent) {
     CK_SLOT_ID slot = 99;
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const CK_ULONG start = SlotEvents().looks;
+    ASSERT_TRUE(WaitForSlotEvents([start](const SlotEventState& s) { return s.looks >= start + 2; }));
     while (p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr) == CKR_OK) {
     }
     softtoken::Store store(StorePath());
     {
         softtoken::SlotLock lock(store, 0);
         ASSERT_TRUE(MoveFileExW(store.TokenPath(0).c_str(), store.RemovedPath(0).c_str(), MOVEFILE_REPLACE_EXISTING));
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));  // real time: several looks between the steps
         store.BumpContent(0);
         store.BumpPresence(0);
     }
+    // Real time is what this checks: no second event comes within 200 ms.
     std::vector<CK_SLOT_ID> events;
     const Clock::time_point until = Clock::now() + std::chrono::milliseconds(200);
     while (Clock::now() < until) {
@@ -278,7 +280,7 @@ TEST_F(StoreTest, FinalizeWakesABlockedWait) {
         CK_SLOT_ID slot = 0;
         rv = p11->C_WaitForSlotEvent(0, &slot, nullptr);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(WaitUntilAWaiterBlocks());
     ASSERT_EQ(CKR_OK, p11->C_Finalize(nullptr));
     waiter.join();
     EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, rv.load());

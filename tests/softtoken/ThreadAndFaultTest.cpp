@@ -96,6 +96,49 @@ TEST_F(ThreadTest, InitializeArgumentsAndOrder) {
     ASSERT_EQ(CKR_OK, p11->C_Initialize(nullptr));
 }
 
+// The slot-event state that tests wait on instead of guessing a time: a
+// change is queued at a later look until it is taken; a caller that found
+// nothing is idle at the look it asked at, and one that blocks is idle at
+// every look until it leaves.
+TEST_F(ThreadTest, SlotEventStateTellsWhenEveryChangeIsTaken) {
+    CK_ULONG looks = 0, pending = 0, idle = 0;
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, control.GetSlotEventState(nullptr, &pending, &idle));
+    const CK_ULONG start = SlotEvents().looks;
+    ASSERT_TRUE(WaitForSlotEvents([start](const SlotEventState& s) { return s.looks >= start + 2; }))
+        << "the watcher keeps looking";
+    EXPECT_EQ(0u, SlotEvents().pending);
+
+    ASSERT_EQ(CKR_OK, control.RemoveToken(0));
+    ASSERT_TRUE(WaitForSlotEvents([](const SlotEventState& s) { return s.pending == 1; })) << "the removal is queued";
+    SlotEventState state = SlotEvents();
+    EXPECT_LT(state.idleLook, state.looks) << "nobody has asked since";
+    CK_SLOT_ID slot = 99;
+    ASSERT_EQ(CKR_OK, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+    EXPECT_EQ(0u, slot);
+    state = SlotEvents();
+    EXPECT_EQ(0u, state.pending);
+    const CK_ULONG beforeAsking = state.looks;
+    EXPECT_EQ(CKR_NO_EVENT, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+    ASSERT_EQ(CKR_OK, control.GetSlotEventState(&looks, &pending, &idle));
+    EXPECT_GE(idle, beforeAsking) << "idle at the look of its CKR_NO_EVENT";
+    EXPECT_LE(idle, looks);
+
+    std::atomic<CK_RV> waited{CKR_GENERAL_ERROR};
+    std::thread waiter([&] {
+        CK_SLOT_ID changed = 99;
+        waited = p11->C_WaitForSlotEvent(0, &changed, nullptr);
+    });
+    EXPECT_TRUE(WaitUntilAWaiterBlocks()) << "idle at every look while it blocks";
+    EXPECT_EQ(CKR_OK, control.InsertToken(0));
+    waiter.join();
+    EXPECT_EQ(CKR_OK, waited.load());
+    const CK_ULONG left = SlotEvents().idleLook;
+    EXPECT_TRUE(WaitForSlotEvents([left](const SlotEventState& s) { return s.looks >= left + 2; }));
+    state = SlotEvents();
+    EXPECT_EQ(left, state.idleLook) << "no longer idle once it took the insertion and left";
+    EXPECT_EQ(0u, state.pending);
+}
+
 class FaultTest : public SoftTokenTest {
 protected:
     CK_RV Find(CK_SESSION_HANDLE session) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "app/AppState.h"
 #include "cryptoki/ModuleLoader.h"
@@ -58,6 +59,7 @@ VendorFunctionList counted;
 std::atomic<int> heldEntry{-1};
 std::atomic<long> callsBeforeHold{0};
 std::atomic<bool> threadHeld{false};
+HANDLE heldEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE releaseEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 
 // A held thread waits at most this long, so that a test that never
@@ -76,6 +78,7 @@ void HoldIfDue(int entry) {
     if (entry != heldEntry.load() || --callsBeforeHold >= 0)
         return;
     threadHeld = true;
+    SetEvent(heldEvent);
     WaitForSingleObject(releaseEvent, kLongestHoldMs);
 }
 
@@ -93,6 +96,103 @@ struct Thunk {
 template <int I, typename R, typename... A>
 R (*ThunkFor(R (*)(A...)))(A...) {
     return &Thunk<I, R, A...>::Call;
+}
+
+// The recorded calls: the PIN and token entries record their arguments,
+// then go through the counting thunk like every other entry.
+std::mutex recordMutex;
+std::vector<RecordedCall> recorded;
+
+void Record(const RecordedCall& call) {
+    std::lock_guard<std::mutex> lock(recordMutex);
+    recorded.push_back(call);
+}
+
+RecordedCall Named(const char* function) {
+    RecordedCall call;
+    call.function = function;
+    return call;
+}
+
+std::string Text(CK_UTF8CHAR_PTR bytes, CK_ULONG length) {
+    return bytes ? std::string(reinterpret_cast<const char*>(bytes), length) : std::string();
+}
+
+// Entry `I` through its counting thunk, with the recorder's own arguments.
+template <int I, typename... A>
+CK_RV Forward(A... arguments) {
+    return Thunk<I, CK_RV, A...>::Call(arguments...);
+}
+
+CK_RV RecordedLogin(CK_SESSION_HANDLE session, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pin, CK_ULONG length) {
+    RecordedCall call = Named("C_Login");
+    call.userType = userType;
+    call.pin = Text(pin, length);
+    call.pinAt = pin;
+    Record(call);
+    return Forward<k_C_Login>(session, userType, pin, length);
+}
+
+CK_RV RecordedLogout(CK_SESSION_HANDLE session) {
+    Record(Named("C_Logout"));
+    return Forward<k_C_Logout>(session);
+}
+
+CK_RV RecordedInitPin(CK_SESSION_HANDLE session, CK_UTF8CHAR_PTR pin, CK_ULONG length) {
+    RecordedCall call = Named("C_InitPIN");
+    call.pin = Text(pin, length);
+    call.pinAt = pin;
+    Record(call);
+    return Forward<k_C_InitPIN>(session, pin, length);
+}
+
+CK_RV RecordedSetPin(CK_SESSION_HANDLE session, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldLength, CK_UTF8CHAR_PTR newPin,
+                     CK_ULONG newLength) {
+    RecordedCall call = Named("C_SetPIN");
+    call.pin = Text(oldPin, oldLength);
+    call.newPin = Text(newPin, newLength);
+    call.pinAt = oldPin;
+    call.newPinAt = newPin;
+    Record(call);
+    return Forward<k_C_SetPIN>(session, oldPin, oldLength, newPin, newLength);
+}
+
+CK_RV RecordedInitToken(CK_SLOT_ID slot, CK_UTF8CHAR_PTR pin, CK_ULONG length, CK_UTF8CHAR_PTR label) {
+    RecordedCall call = Named("C_InitToken");
+    call.pin = Text(pin, length);
+    call.pinAt = pin;
+    call.label = Text(label, 32);
+    Record(call);
+    return Forward<k_C_InitToken>(slot, pin, length, label);
+}
+
+CK_RV RecordedCloseAllSessions(CK_SLOT_ID slot) {
+    Record(Named("C_CloseAllSessions"));
+    return Forward<k_C_CloseAllSessions>(slot);
+}
+
+CK_RV RecordedOpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR application, CK_NOTIFY notify,
+                          CK_SESSION_HANDLE_PTR session) {
+    Record(Named("C_OpenSession"));
+    return Forward<k_C_OpenSession>(slot, flags, application, notify, session);
+}
+
+CK_RV RecordedSetUserPinPolicy(CK_SLOT_ID slot, CK_SESSION_HANDLE session, CK_ULONG level, CK_ULONG maxFailed,
+                               CK_ULONG minLength, CK_ULONG maxLength) {
+    RecordedCall call = Named("C_SetUserPinPolicy");
+    call.numbers[0] = level;
+    call.numbers[1] = maxFailed;
+    call.numbers[2] = minLength;
+    call.numbers[3] = maxLength;
+    Record(call);
+    return Forward<k_C_SetUserPinPolicy>(slot, session, level, maxFailed, minLength, maxLength);
+}
+
+// Puts the recorder in place of an entry the module has.
+template <typename F>
+void RecordThrough(F*& entry, F* recorder) {
+    if (entry)
+        entry = recorder;
 }
 
 CK_RV CountedWait(CK_FLAGS flags, CK_SLOT_ID_PTR slot, CK_VOID_PTR reserved) {
@@ -121,6 +221,14 @@ CallCounter::CallCounter() {
     CRYPTOKI_ENTRIES(INSTALL)
 #undef INSTALL
     counted.C_WaitForSlotEvent = CountedWait;
+    RecordThrough(counted.C_Login, RecordedLogin);
+    RecordThrough(counted.C_Logout, RecordedLogout);
+    RecordThrough(counted.C_InitPIN, RecordedInitPin);
+    RecordThrough(counted.C_SetPIN, RecordedSetPin);
+    RecordThrough(counted.C_InitToken, RecordedInitToken);
+    RecordThrough(counted.C_CloseAllSessions, RecordedCloseAllSessions);
+    RecordThrough(counted.C_OpenSession, RecordedOpenSession);
+    RecordThrough(counted.C_SetUserPinPolicy, RecordedSetUserPinPolicy);
     Reset();
     Cryptoki.FunctionList = &counted;
 }
@@ -146,6 +254,8 @@ long CallCounter::Total() const {
 void CallCounter::Reset() {
     for (std::atomic<long>& count : counts)
         count = 0;
+    std::lock_guard<std::mutex> lock(recordMutex);
+    recorded.clear();
 }
 
 std::string CallCounter::Summary() const {
@@ -165,6 +275,7 @@ void CallCounter::HoldAt(const std::string& function, long nth) {
     if (entry < 0 || entry >= kEntryCount)
         abort();  // not an entry of the list: the test is wrong
     ResetEvent(releaseEvent);
+    ResetEvent(heldEvent);
     threadHeld = false;
     callsBeforeHold = nth - 1;
     heldEntry = entry;
@@ -174,7 +285,31 @@ bool CallCounter::Held() const {
     return threadHeld;
 }
 
+bool CallCounter::WaitHeld(DWORD timeoutMs) const {
+    return WaitForSingleObject(heldEvent, timeoutMs) == WAIT_OBJECT_0;
+}
+
 void CallCounter::Release() {
     heldEntry = -1;
     SetEvent(releaseEvent);
+}
+
+std::vector<RecordedCall> CallCounter::Calls() const {
+    std::lock_guard<std::mutex> lock(recordMutex);
+    return recorded;
+}
+
+std::vector<RecordedCall> CallCounter::CallsOf(const std::string& function) const {
+    std::vector<RecordedCall> calls;
+    for (const RecordedCall& call : Calls())
+        if (call.function == function)
+            calls.push_back(call);
+    return calls;
+}
+
+std::string CallCounter::Sequence() const {
+    std::string sequence;
+    for (const RecordedCall& call : Calls())
+        sequence += (sequence.empty() ? "" : " ") + call.function;
+    return sequence;
 }

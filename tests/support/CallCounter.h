@@ -3,12 +3,29 @@
 // list came from. Installed for the counter's lifetime; one counter at a
 // time. Used by tests (how many searches a command started, how the slot
 // monitor waits) and by the listing benchmark (calls per object). It can
-// also hold a worker at a chosen call.
+// also hold a worker at a chosen call, and it records the arguments of the
+// calls that carry a PIN or change the token (RecordedCall).
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 #include "cryptoki/Cryptoki.h"
+
+// One recorded call of C_Login, C_Logout, C_InitPIN, C_SetPIN, C_InitToken,
+// C_CloseAllSessions, C_OpenSession or C_SetUserPinPolicy.
+struct RecordedCall {
+    std::string function;      // "C_Login", "C_InitPIN", ...
+    CK_ULONG userType = 0;     // C_Login
+    std::string pin;           // the PIN or old PIN as sent, byte for byte
+    std::string newPin;        // C_SetPIN
+    std::string label;         // C_InitToken: the 32-byte label field
+    CK_ULONG numbers[4] = {};  // C_SetUserPinPolicy: level, max failed, min, max
+    const void* pinAt = nullptr;     // where the caller kept `pin`
+    const void* newPinAt = nullptr;  // and `newPin`
+};
 
 class CallCounter {
 public:
@@ -23,6 +40,7 @@ public:
     long Count(const std::string& function) const;
     // Every call of the standard and vendor entries.
     long Total() const;
+    // Counts and recorded calls start again from nothing.
     void Reset();
     // "C_FindObjects=3 C_GetAttributeValue=5 ...", the entries called.
     std::string Summary() const;
@@ -36,7 +54,17 @@ public:
     // while the window thread takes its messages, so tests ask this
     // between pumps.
     bool Held() const;
+    // Waits until a thread waits at the hold; false after `timeoutMs`. For
+    // a caller that need not take messages meanwhile (the held thread is
+    // not a worker of its window).
+    bool WaitHeld(DWORD timeoutMs) const;
     // Lets the held threads go on; the hold is gone. Also done by the
     // destructor, so that a failed test never leaves a worker stuck.
     void Release();
+
+    // The recorded calls since the last Reset, in order; those of one entry.
+    std::vector<RecordedCall> Calls() const;
+    std::vector<RecordedCall> CallsOf(const std::string& function) const;
+    // The recorded functions' names, in order, joined by blanks.
+    std::string Sequence() const;
 };

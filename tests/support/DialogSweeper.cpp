@@ -4,8 +4,15 @@
 
 namespace {
 
-constexpr DWORD kPollMs = 10;
-constexpr ULONGLONG kIdleBeforeCancelMs = 300;
+// The sweeper acts when a window of its thread activates or goes
+// (WindowActivity); dialogs of other threads are seen on this backstop.
+constexpr DWORD kBackstopMs = 50;
+// The longest a press may take to show (its box going) before the next.
+constexpr DWORD kPressMs = 50;
+// How long the run's dialog must stay alone, enabled and idle before it is
+// cancelled. Whether a handler still runs is asked of its thread (WM_NULL)
+// just before the cancel, so this only has to outlast a press in flight.
+constexpr ULONGLONG kIdleBeforeCancelMs = 100;
 constexpr ULONGLONG kStartTimeoutMs = 10000;
 
 bool OnlyOpen(HWND window) {
@@ -28,6 +35,7 @@ DialogSweeper::DialogSweeper(std::wstring caption, std::function<void(HWND)> sta
 
 DialogSweeper::~DialogSweeper() {
     stopping_ = true;
+    WindowActivity::Notify();
     thread_.join();
 }
 
@@ -50,6 +58,7 @@ HWND DialogSweeper::WaitForRunDialog() {
     std::vector<HWND> answered;
     const ULONGLONG limit = GetTickCount64() + kStartTimeoutMs;
     while (!stopping_ && GetTickCount64() < limit) {
+        const unsigned long events = WindowActivity::Events();
         for (HWND window : VisibleDialogs()) {
             if (!IsWindowEnabled(window))
                 continue;
@@ -63,7 +72,7 @@ HWND DialogSweeper::WaitForRunDialog() {
                 }
             }
         }
-        Sleep(kPollMs);
+        WindowActivity::WaitAfter(events, kBackstopMs);
     }
     return nullptr;
 }
@@ -76,9 +85,12 @@ void DialogSweeper::Run() {
     }
     ULONGLONG idleSince = 0;
     while (!stopping_) {
+        const unsigned long events = WindowActivity::Events();
         CloseOthers(runDialog);
         CancelWhenIdle(runDialog, &idleSince);
-        Sleep(kPollMs);
+        // The idle dialog's cancel needs real time to pass: the backstop
+        // bounds the wait while nothing happens to the windows.
+        WindowActivity::WaitAfter(events, kBackstopMs);
     }
 }
 
@@ -97,8 +109,9 @@ void DialogSweeper::CloseOthers(HWND runDialog) {
                 closed_.push_back(DescribeWindow(window));
             recorded_.push_back(window);
         }
+        const unsigned long events = WindowActivity::Events();
         PressButton(window, kButtons[presses % 3]);
-        Sleep(50);  // time for the press before the next one
+        WindowActivity::WaitAfter(events, kPressMs);
     }
 }
 

@@ -54,5 +54,6 @@ private:
     std::vector<HWND> recorded_;
     std::atomic<bool> started_{false};
     std::atomic<bool> stopping_{false};
+    WindowActivity activity_;  // the thread that made the sweeper runs the dialogs
     std::thread thread_;
 };

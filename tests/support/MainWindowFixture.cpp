@@ -99,6 +99,49 @@ bool MainWindowFixture::PumpEachUntil(const std::function<bool()>& done, DWORD t
     }
 }
 
+namespace {
+
+struct SlotEventState {
+    CK_ULONG looks = 0;
+    CK_ULONG pending = 0;
+    CK_ULONG idleLook = 0;
+};
+
+SlotEventState CurrentSlotEventState() {
+    SlotEventState state;
+    TokenStore::Control().GetSlotEventState(&state.looks, &state.pending, &state.idleLook);
+    return state;
+}
+
+// Whether the monitor has taken every change made before `looks` was read:
+// the first look that ends after that may have begun before the change,
+// the second began after it; nothing is queued, and the monitor asked for
+// more after that look.
+bool MonitorIdleAfter(CK_ULONG looks) {
+    const SlotEventState state = CurrentSlotEventState();
+    return state.pending == 0 && state.idleLook >= looks + 2;
+}
+
+}  // namespace
+
+bool MainWindowFixture::WaitForMonitorIdle(DWORD timeoutMs) {
+    const CK_ULONG looks = CurrentSlotEventState().looks;
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    while (!MonitorIdleAfter(looks)) {
+        if (GetTickCount64() >= until)
+            return false;
+        Sleep(5);  // the watcher looks every 10 ms; there is no event to wait on
+    }
+    return true;
+}
+
+bool MainWindowFixture::PumpUntilMonitorIdle(DWORD timeoutMs) {
+    const CK_ULONG looks = CurrentSlotEventState().looks;
+    const bool idle = PumpUntil([looks] { return MonitorIdleAfter(looks); }, timeoutMs);
+    Pump();  // what the monitor posted before it went back to its wait
+    return idle;
+}
+
 void MainWindowFixture::Click(int id) {
     HWND control = GetDlgItem(Window(), id);
     SendMessageW(Window(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
@@ -222,7 +265,7 @@ void MainWindowFixture::ExpectNoTokenShown(int slot, const std::string& what) {
     ASSERT_TRUE(PumpUntil([&] { return CellText(tokens, slot, 0).empty() && !IsWindowEnabled(AppState.ObjectListView); },
                           10000))
         << what << ": the token is still shown";
-    PumpUntil([] { return false; }, 300);  // whatever else the monitor sent
+    EXPECT_TRUE(PumpUntilMonitorIdle()) << what << ": the slot monitor did not settle";
     EXPECT_EQ(L"", CellText(tokens, slot, 1)) << what;
     EXPECT_EQ(0, RowCount(AppState.ObjectListView)) << what;
     for (int i = 0; i < kMainButtonCount; ++i)

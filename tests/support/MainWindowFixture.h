@@ -45,6 +45,16 @@ public:
     // The same, looking at `done` after every single message, so that a
     // test can catch a worker between two of its batches of rows.
     bool PumpEachUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+    // Pumps until the slot monitor has taken every change made to the slots
+    // before the call and the window has handled what it sent. For tests
+    // that check what the window shows once the monitor is done, without
+    // guessing how long that takes. Needs a running monitor; false after
+    // `timeoutMs`.
+    bool PumpUntilMonitorIdle(DWORD timeoutMs = 10000);
+    // The same seen from another thread while the window thread runs a
+    // dialog's loop: waits until the monitor has taken every change made
+    // before the call, without pumping and without looking at the window.
+    static bool WaitForMonitorIdle(DWORD timeoutMs = 10000);
 
     // The main window's command `id`, as its button sends it when clicked.
     void Click(int id);

@@ -86,6 +86,14 @@ HWND ProgramRun::WaitForWindow(const wchar_t* className, DWORD timeoutMs) {
     return nullptr;
 }
 
+SeenWindow ProgramRun::DescribeWhenFilled(HWND dialog) {
+    // The box is another process's: no hook of ours sees it show, so its
+    // state is looked at until it does (or it is gone, or 5 s have passed).
+    for (int i = 0; i < 1000 && IsWindow(dialog) && !IsWindowVisible(dialog); ++i)
+        Sleep(5);
+    return DescribeWindow(dialog);
+}
+
 void ProgramRun::Press(HWND dialog, int button) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
@@ -107,9 +115,7 @@ bool ProgramRun::WatchUntilExit(DWORD timeoutMs, DWORD* exitCode) {
             if (ClassOf(window) != L"#32770" ||
                 std::find(boxesAnswered_.begin(), boxesAnswered_.end(), window) != boxesAnswered_.end())
                 continue;
-            // Give the box a moment to be filled in before reading it.
-            Sleep(50);
-            boxes_.push_back(DescribeWindow(window));
+            boxes_.push_back(DescribeWhenFilled(window));
             boxesAnswered_.push_back(window);
             Press(window, IDOK);
         }

@@ -36,6 +36,9 @@ public:
 
     // Presses `button` of a dialog or message box of the process.
     static void Press(HWND dialog, int button);
+    // Describes a dialog or box of the program once it is filled in: it
+    // shows only after its initialisation has set its texts.
+    static SeenWindow DescribeWhenFilled(HWND dialog);
     // Asks the window to close, as its close box does.
     static void Close(HWND window);
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "support/TestProgress.h"
+
 namespace {
 
 class Watchdog : public testing::EmptyTestEventListener {
@@ -33,6 +35,11 @@ public:
     void OnTestEnd(const testing::TestInfo&) override {
         std::lock_guard<std::mutex> lock(mutex_);
         armed_ = false;
+    }
+
+    void Progress() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        deadline_ = std::chrono::steady_clock::now() + limit_;
     }
 
 private:
@@ -69,7 +76,14 @@ std::chrono::seconds TestTimeLimit() {
     return std::chrono::seconds(60);
 }
 
+Watchdog* watchdog = nullptr;
+
 }  // namespace
+
+void TestMadeProgress() {
+    if (watchdog)
+        watchdog->Progress();
+}
 
 int main(int argc, char** argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
@@ -78,6 +92,7 @@ int main(int argc, char** argv) {
     InitCommonControlsEx(&controls);
 
     testing::InitGoogleTest(&argc, argv);
-    testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(TestTimeLimit()));
+    watchdog = new Watchdog(TestTimeLimit());
+    testing::UnitTest::GetInstance()->listeners().Append(watchdog);
     return RUN_ALL_TESTS();
 }

@@ -34,6 +34,7 @@ SoftTokenFunctions LoadControl() {
     Resolve(module, "SoftToken_SetFaultEx", &f.SetFaultEx);
     Resolve(module, "SoftToken_ClearFaults", &f.ClearFaults);
     Resolve(module, "SoftToken_PendingFaults", &f.PendingFaults);
+    Resolve(module, "SoftToken_GetSlotEventState", &f.GetSlotEventState);
     Resolve(module, "SoftToken_LastFaultFunction", &f.LastFaultFunction);
     Resolve(module, "SoftToken_AddStoreFault", &f.AddStoreFault);
     Resolve(module, "SoftToken_ClearStoreFaults", &f.ClearStoreFaults);

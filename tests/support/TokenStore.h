@@ -28,6 +28,7 @@ struct SoftTokenFunctions {
     decltype(&SoftToken_SetFaultEx) SetFaultEx = nullptr;
     decltype(&SoftToken_ClearFaults) ClearFaults = nullptr;
     decltype(&SoftToken_PendingFaults) PendingFaults = nullptr;
+    decltype(&SoftToken_GetSlotEventState) GetSlotEventState = nullptr;
     decltype(&SoftToken_LastFaultFunction) LastFaultFunction = nullptr;
     decltype(&SoftToken_AddStoreFault) AddStoreFault = nullptr;
     decltype(&SoftToken_ClearStoreFaults) ClearStoreFaults = nullptr;

@@ -5,9 +5,12 @@
 
 namespace {
 
-constexpr DWORD kPollMs = 10;
+// The driver acts when a window of the thread that made it activates or goes
+// (WindowActivity). Dialogs of other threads are seen on this backstop.
+constexpr DWORD kBackstopMs = 50;
+// The longest a press may leave its dialog as it was (open, enabled, no box
+// on top) before the next step looks for its own window.
 constexpr DWORD kSettleMs = 500;
-constexpr DWORD kUnexpectedGraceMs = 1500;
 
 bool IsDialogOfThisProcess(HWND window) {
     DWORD processId = 0;
@@ -65,6 +68,20 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
+DialogStep Box(const std::wstring& caption, int button) {
+    DialogStep step;
+    step.caption = caption;
+    step.button = button;
+    return step;
+}
+
+std::string Captions(const std::vector<SeenWindow>& windows) {
+    std::string captions;
+    for (const SeenWindow& window : windows)
+        captions += "[" + Narrow(window.caption) + (window.text.empty() ? "" : ": " + Narrow(window.text)) + "] ";
+    return captions;
+}
+
 std::wstring ControlText(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
     return control ? WindowTextOf(control) : std::wstring();
@@ -79,7 +96,8 @@ SeenWindow DescribeWindow(HWND window) {
     return seen;
 }
 
-UiDriver::UiDriver(DWORD stepTimeoutMs) : stepTimeoutMs_(stepTimeoutMs) {
+UiDriver::UiDriver(DWORD stepTimeoutMs, DWORD strayGraceMs)
+    : stepTimeoutMs_(stepTimeoutMs), strayGraceMs_(strayGraceMs) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -89,6 +107,7 @@ UiDriver::~UiDriver() {
         stopping_ = true;
     }
     changed_.notify_all();
+    WindowActivity::Notify();
     thread_.join();
 }
 
@@ -113,6 +132,7 @@ UiDriver& UiDriver::Then(DialogStep step) {
         steps_.push_back(std::move(step));
     }
     changed_.notify_all();
+    WindowActivity::Notify();
     return *this;
 }
 
@@ -161,10 +181,14 @@ HWND UiDriver::FindCandidate(const DialogStep& step) {
 // usually opens a box on top; wait for one of those before the next step.
 void UiDriver::WaitUntilSettled(HWND window) {
     const ULONGLONG until = GetTickCount64() + kSettleMs;
-    while (GetTickCount64() < until) {
+    for (;;) {
+        const unsigned long events = WindowActivity::Events();
         if (!IsWindow(window) || !IsWindowVisible(window) || !IsWindowEnabled(window))
             return;
-        Sleep(kPollMs);
+        const ULONGLONG now = GetTickCount64();
+        if (now >= until)
+            return;
+        WindowActivity::WaitAfter(events, static_cast<DWORD>(std::min<ULONGLONG>(until - now, kBackstopMs)));
     }
 }
 
@@ -207,6 +231,7 @@ void UiDriver::Run() {
     ULONGLONG idleSince = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
+        const unsigned long events = WindowActivity::Events();
         if (nextStep_ < steps_.size()) {
             const DialogStep step = steps_[nextStep_];
             lock.unlock();
@@ -240,12 +265,18 @@ void UiDriver::Run() {
                 idleSince = 0;
             } else if (idleSince == 0) {
                 idleSince = GetTickCount64();
-            } else if (GetTickCount64() - idleSince > kUnexpectedGraceMs) {
+            } else if (GetTickCount64() - idleSince >= strayGraceMs_) {
                 DismissUnexpected(stray);
                 idleSince = 0;
             }
             lock.lock();
         }
-        changed_.wait_for(lock, std::chrono::milliseconds(kPollMs));
+        if (stopping_)
+            break;
+        // Until a window activates or goes, a step is queued, or the time of a
+        // step or of a stray's grace is up.
+        lock.unlock();
+        WindowActivity::WaitAfter(events, kBackstopMs);
+        lock.lock();
     }
 }

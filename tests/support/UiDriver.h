@@ -1,7 +1,8 @@
 // Drives the real dialogs and message boxes that the code under test opens.
 //
 // A helper thread watches for top-level dialog windows (class "#32770") of
-// this process. Each queued step waits for one, records what a user would
+// this process, woken as the windows of the thread that made the driver
+// activate or go (WindowActivity). Each queued step waits for one, records what a user would
 // see (caption, message text, owner), fills edits, runs an optional check
 // and presses a button. Dialogs that appear when no step is queued are
 // recorded as unexpected and closed, so a test never hangs on them.
@@ -16,6 +17,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "support/WindowActivity.h"
 
 // What the driver saw of one dialog or message box.
 struct SeenWindow {
@@ -35,7 +38,12 @@ struct DialogStep {
 
 class UiDriver {
 public:
-    explicit UiDriver(DWORD stepTimeoutMs = 10000);
+    // `strayGraceMs`: how long a dialog nobody queued a step for stays open
+    // before it is recorded as unexpected and closed, since a test may queue
+    // its step just after the action that shows the dialog. A test that only
+    // records reports (every box unexpected, no step) passes kNoGrace.
+    static constexpr DWORD kNoGrace = 0;
+    explicit UiDriver(DWORD stepTimeoutMs = 10000, DWORD strayGraceMs = 1500);
     ~UiDriver();
     UiDriver(const UiDriver&) = delete;
     UiDriver& operator=(const UiDriver&) = delete;
@@ -62,7 +70,9 @@ private:
     void DismissUnexpected(HWND window);
     void WaitUntilSettled(HWND window);
 
+    WindowActivity activity_;  // the thread that made the driver shows the dialogs
     DWORD stepTimeoutMs_;
+    DWORD strayGraceMs_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<DialogStep> steps_;
@@ -89,3 +99,8 @@ SeenWindow DescribeWindow(HWND window);
 std::wstring ControlText(HWND dialog, int id);
 
 std::string Narrow(const std::wstring& text);
+
+// A step for the box or dialog captioned `caption`: `button` is pressed.
+DialogStep Box(const std::wstring& caption, int button = IDOK);
+// "[caption: text] [caption] ...": what the windows were, for a message.
+std::string Captions(const std::vector<SeenWindow>& windows);
