@@ -1,6 +1,7 @@
 #include "admin/AdminDialog.h"
 
 #include "admin/SecretEdits.h"
+#include "cryptoki/ErrorReport.h"
 
 namespace {
 
@@ -12,13 +13,19 @@ const AdminCommand kNoCommand;
 INT_PTR RouteAdminDialogMessage(const AdminDialogHandlers& handlers, HWND dialog, UINT message, WPARAM wParam,
                                 LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         GuardSecretEdits(dialog);
-        return handlers.onInitDialog(dialog);
+        BOOL result = FALSE;
+        // A dialog that cannot even open ends at once, after the report.
+        if (!RunReportingOutOfMemory([&] { result = handlers.onInitDialog(dialog); }))
+            EndDialog(dialog, 0);
+        return result;
+    }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            handlers.onOk(dialog);
+            // The dialog stays open for another try, as after any refusal.
+            RunReportingOutOfMemory([&] { handlers.onOk(dialog); });
             return TRUE;
         }
         if (LOWORD(wParam) == IDCANCEL) {

@@ -94,6 +94,10 @@ void ActOnResult(HWND dialog, CK_RV rv, bool soSession) {
 }
 
 void OnOk(HWND dialog) {
+    if (RefuseUnsendableText(dialog, {{IDC_CHANGE_OLD_PIN, TokenTextForm::Pin},
+                                      {IDC_CHANGE_NEW_PIN, TokenTextForm::Pin},
+                                      {IDC_CHANGE_CONFIRM_PIN, TokenTextForm::Pin}}))
+        return;
     PinText oldPin, newPin, confirmation;
     oldPin.ReadEdit(dialog, IDC_CHANGE_OLD_PIN);
     newPin.ReadEdit(dialog, IDC_CHANGE_NEW_PIN);

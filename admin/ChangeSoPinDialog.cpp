@@ -68,6 +68,10 @@ void ActOnSetPin(HWND dialog, CK_RV rv) {
 }
 
 void OnOk(HWND dialog) {
+    if (RefuseUnsendableText(dialog, {{IDC_SOPIN_OLD, TokenTextForm::Pin},
+                                      {IDC_SOPIN_NEW, TokenTextForm::Pin},
+                                      {IDC_SOPIN_CONFIRM, TokenTextForm::Pin}}))
+        return;
     PinText oldPin, newPin, confirmation;
     oldPin.ReadEdit(dialog, IDC_SOPIN_OLD);
     newPin.ReadEdit(dialog, IDC_SOPIN_NEW);

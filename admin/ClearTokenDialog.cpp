@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr size_t kLabelFieldSize = 32;  // CK_TOKEN_INFO.label: blank-padded, no terminator
+constexpr size_t kLabelFieldSize = kTokenLabelBytes;  // CK_TOKEN_INFO.label: blank-padded, no terminator
 
 const wchar_t kClearWarningText[] =
     L"Initializing token removes all objects and closes all sessions.\nDo you want to continue?\n\r";
@@ -33,7 +33,8 @@ const InitTokenFailure kWrongSoPin = {L"Wrong pincode", L"The entered SO pincode
 const InitTokenFailure kLockedSoPin = {L"Locked pincode", L"The SO pincode is locked.\r\n", true};
 const InitTokenFailure kOtherFailure = {L"Error", L"An error occured.\r\n", true};
 
-// The label's bytes followed by blanks; bytes beyond the field are dropped.
+// The label's UTF-8 bytes followed by blanks. A label that does not fit
+// was refused before (RefuseUnsendableText), so no character is cut.
 void FillLabelField(const PinText& label, CK_UTF8CHAR (&field)[kLabelFieldSize]) {
     memset(field, ' ', kLabelFieldSize);
     memcpy(field, label.Bytes(), label.Length() < kLabelFieldSize ? label.Length() : kLabelFieldSize);
@@ -90,7 +91,10 @@ void ActOnInitToken(HWND dialog, CK_RV rv, CK_UTF8CHAR (&labelField)[kLabelField
 }
 
 void OnOk(HWND dialog) {
-    PinText soPin, label;
+    if (RefuseUnsendableText(dialog, {{IDC_CLEAR_SO_PIN, TokenTextForm::Pin},
+                                      {IDC_CLEAR_LABEL, TokenTextForm::Label}}))
+        return;
+    PinText soPin, label(TokenTextForm::Label);
     soPin.ReadEdit(dialog, IDC_CLEAR_SO_PIN);
     label.ReadEdit(dialog, IDC_CLEAR_LABEL);
     if (soPin.WideLength() < kMinPinLength) {

@@ -119,6 +119,8 @@ void OnLoginRefused(HWND dialog, CK_RV rv) {
 }
 
 void OnOk(HWND dialog) {
+    if (RefuseUnsendableText(dialog, {{IDC_LOGIN_PIN, TokenTextForm::Pin}}))
+        return;
     if (!ConfirmFinalTry(dialog)) {
         EndDialog(dialog, 0);
         return;

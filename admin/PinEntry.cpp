@@ -1,6 +1,5 @@
 #include "admin/PinEntry.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -16,7 +15,7 @@ void PinText::Wipe() {
     SecureZeroMemory(bytes_, sizeof bytes_);
     wideLength_ = 0;
     length_ = 0;
-    converted_ = true;
+    refusal_ = TextRefusal::None;
 }
 
 void PinText::ReadEdit(HWND dialog, int id) {
@@ -30,12 +29,19 @@ void PinText::SetWide(const wchar_t* text) {
     Wipe();
     wcsncpy(wide_, text, kPinEditLimit);
     wideLength_ = wcslen(wide_);
-    const size_t written = wcstombs(bytes_, wide_, kPinBytesLimit);
-    if (written == static_cast<size_t>(-1)) {
-        // The conversion stopped inside the text: what it wrote is only the
-        // part before the character it could not express.
-        SecureZeroMemory(bytes_, sizeof bytes_);
-        converted_ = false;
+    if (form_ == TokenTextForm::Pin) {
+        if (!ConvertPinText(wide_, bytes_, sizeof bytes_))
+            refusal_ = TextRefusal::Unsendable;
+    } else {
+        // A lone surrogate has no UTF-8 form; Windows would send U+FFFD.
+        const int written = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide_, -1, bytes_,
+                                                static_cast<int>(sizeof bytes_), nullptr, nullptr);
+        if (written <= 0)
+            refusal_ = TextRefusal::Unsendable;
+        else if (static_cast<size_t>(written - 1) > kTokenLabelBytes)
+            refusal_ = TextRefusal::TooLong;
+        if (refusal_ != TextRefusal::None)
+            SecureZeroMemory(bytes_, sizeof bytes_);
     }
     length_ = strlen(bytes_);
 }

@@ -7,13 +7,14 @@
 
 #include <cstddef>
 
+#include "admin/TokenText.h"
 #include "cryptoki/Cryptoki.h"
 
 // An edit is read up to this many characters; the rest is ignored.
 constexpr int kPinEditLimit = 32;
-// The 8-bit conversion may produce this many bytes (a multibyte code page
-// needs up to two bytes a character); the buffer keeps a terminator beyond.
-constexpr size_t kPinBytesLimit = 66;
+// The 8-bit form may take this many bytes: a label's UTF-8 form needs up to
+// three bytes a character. The buffer keeps a terminator beyond.
+constexpr size_t kPinBytesLimit = 3 * kPinEditLimit;
 // Fewer characters than this make a PIN too short.
 constexpr size_t kMinPinLength = 4;
 
@@ -21,17 +22,17 @@ constexpr size_t kMinPinLength = 4;
 // are overwritten with zeros when the object goes.
 class PinText {
 public:
-    PinText() = default;
+    explicit PinText(TokenTextForm form = TokenTextForm::Pin) : form_(form) {}
     ~PinText();
     PinText(const PinText&) = delete;
     PinText& operator=(const PinText&) = delete;
 
     // Reads control `id` of `dialog` and converts it (see SetWide).
     void ReadEdit(HWND dialog, int id);
-    // Takes at most kPinEditLimit characters of `text` and converts them
-    // with the run-time library's wide-to-multibyte conversion. A character
-    // that the conversion cannot express makes the whole 8-bit form empty:
-    // a PIN is sent whole or not at all, never cut short at that character.
+    // Takes at most kPinEditLimit characters of `text` and converts them to
+    // the text's form. A text that cannot be sent unchanged has an empty
+    // 8-bit form and a Refusal(): the dialogs refuse it before any Cryptoki
+    // call (RefuseUnsendableText).
     void SetWide(const wchar_t* text);
     void Wipe();
 
@@ -41,7 +42,7 @@ public:
     const char* Bytes() const { return bytes_; }
     CK_UTF8CHAR_PTR CkBytes() { return reinterpret_cast<CK_UTF8CHAR_PTR>(bytes_); }
     CK_ULONG Length() const { return static_cast<CK_ULONG>(length_); }
-    bool Converted() const { return converted_; }
+    TextRefusal Refusal() const { return refusal_; }
 
     // Byte-wise comparison of the 8-bit forms.
     bool SameBytes(const PinText& other) const;
@@ -51,7 +52,8 @@ private:
     char bytes_[kPinBytesLimit + 1] = {};
     size_t wideLength_ = 0;
     size_t length_ = 0;
-    bool converted_ = true;
+    TokenTextForm form_;
+    TextRefusal refusal_ = TextRefusal::None;
 };
 
 // The local checks of the dialogs that set a new PIN, before any Cryptoki

@@ -130,6 +130,8 @@ void ActOnSetPolicy(HWND dialog, CK_SESSION_HANDLE session, CK_RV rv) {
 
 // The token is the one of the opening, whatever is selected now.
 void OnOk(HWND dialog) {
+    if (RefuseUnsendableText(dialog, {{IDC_POLICY_SO_PIN, TokenTextForm::Pin}}))
+        return;
     const int slot = DialogSlot(dialog);
     const CK_RV loginRv = RunSoLoginStep(dialog, IDC_POLICY_SO_PIN, kPinPolicySoLogin);
     if (loginRv != CKR_OK) {

@@ -51,6 +51,10 @@ void ActOnInitPin(HWND dialog, CK_RV rv) {
 }
 
 void OnOk(HWND dialog) {
+    if (RefuseUnsendableText(dialog, {{IDC_UNBLOCK_SO_PIN, TokenTextForm::Pin},
+                                      {IDC_UNBLOCK_USER_PIN, TokenTextForm::Pin},
+                                      {IDC_UNBLOCK_CONFIRM_PIN, TokenTextForm::Pin}}))
+        return;
     PinText userPin, confirmation;
     userPin.ReadEdit(dialog, IDC_UNBLOCK_USER_PIN);
     confirmation.ReadEdit(dialog, IDC_UNBLOCK_CONFIRM_PIN);

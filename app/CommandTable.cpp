@@ -4,6 +4,7 @@
 #include "app/AppState.h"
 #include "app/ControlIds.h"
 #include "app/MainWindowHost.h"
+#include "cryptoki/ErrorReport.h"
 #include "csr/CsrDialog.h"
 #include "import/ImportCommand.h"
 #include "objects/CertificateExport.h"
@@ -53,7 +54,7 @@ void DispatchCommand(int id) {
         return;
     for (const CommandEntry& entry : kCommandTable) {
         if (entry.Id == id) {
-            entry.Run();
+            RunReportingOutOfMemory(entry.Run);
             return;
         }
     }
@@ -61,5 +62,5 @@ void DispatchCommand(int id) {
 
 void DispatchShowCertificate() {
     if (!CommandsRefused())
-        ShowSelectedCertificate(BindObjectCommand());
+        RunReportingOutOfMemory([] { ShowSelectedCertificate(BindObjectCommand()); });
 }

@@ -15,6 +15,7 @@
 #include "app/TokenSelection.h"
 #include "app/WorkerMessages.h"
 #include "app/Workers.h"
+#include "cryptoki/ErrorReport.h"
 
 namespace {
 
@@ -77,7 +78,8 @@ bool OnSetCursor() {
 LRESULT OnThreadResult(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case kWorkerEndedMessage:
-        OnWorkerEnded(std::unique_ptr<WorkerResult>(reinterpret_cast<WorkerResult*>(lParam)));
+        OnWorkerEnded(std::unique_ptr<WorkerResult>(reinterpret_cast<WorkerResult*>(lParam)),
+                      static_cast<WorkerEnding>(wParam));
         return 0;
     case kObjectRowsMessage:
         return OnObjectRows(*reinterpret_cast<const ObjectRowBatch*>(lParam));
@@ -131,8 +133,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         else
             DispatchCommand(LOWORD(wParam));
         return 0;
-    case WM_NOTIFY:
-        return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+    case WM_NOTIFY: {
+        // A token selection reads the token anew: the edge of a command.
+        LRESULT result = 0;
+        RunReportingOutOfMemory([&] { result = OnNotify(*reinterpret_cast<const NMHDR*>(lParam)); });
+        return result;
+    }
     case WM_CONTEXTMENU:
         if (OnContextMenu(window, reinterpret_cast<HWND>(wParam), lParam))
             return 0;
@@ -151,8 +157,14 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case kObjectRefusedMessage:
     case kDeletionDoneMessage:
     case kSlotEventMessage:
-    case kSlotMonitorFailedMessage:
-        return OnThreadResult(message, wParam, lParam);
+    case kSlotMonitorFailedMessage: {
+        // Slot events and a worker's mid-run results are carried out here;
+        // no allocation failure of theirs goes back into the sender's
+        // SendMessage. A refused batch of rows (0) stops the listing.
+        LRESULT result = 0;
+        RunReportingOutOfMemory([&] { result = OnThreadResult(message, wParam, lParam); });
+        return result;
+    }
     default:
         break;
     }

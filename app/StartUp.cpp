@@ -138,9 +138,12 @@ void SetListRedraw(bool on) {
     }
 }
 
+// One row per slot that can hold a session: slot IDs from kMaxSlots up are
+// never shown, and a module may answer any count (0x7FFFFFFF rows would
+// keep the window from ever appearing).
 void FillTokenList() {
     SetListRedraw(false);
-    for (CK_ULONG i = 0; i < AppState.SlotCount; ++i)
+    for (CK_ULONG i = 0; i < AppState.SlotCount && i < static_cast<CK_ULONG>(kMaxSlots); ++i)
         SetTokenRowText(L" ", static_cast<int>(i), true);
     for (CK_ULONG k = 0; k < AppState.TokenCount; ++k)
         OpenToken(k);

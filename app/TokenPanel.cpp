@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/AppState.h"
 #include "app/UiRecord.h"
+#include "objects/ObjectText.h"
 
 namespace {
 
@@ -145,13 +147,15 @@ int UpdateButtonsForState(CK_STATE state) {
     return 0;
 }
 
+// Labels are UTF-8; bytes that are not (a token written by a tool that
+// knew no better) are widened one by one, as the object list does.
 int SetTokenRowName(CK_UTF8CHAR* label, int row, bool insert) {
-    wchar_t name[kLabelBytes + 1] = {};
+    std::wstring name;
     if (label) {
         TrimTrailingBlanks(label, kLabelBytes);
-        WidenBytes(label, kLabelBytes, name, kLabelBytes + 1);
+        name = LabelText(label, strnlen(reinterpret_cast<const char*>(label), kLabelBytes));
     }
-    InsertOrRenameRow(AppState.TokenListView, name, row, insert);
+    InsertOrRenameRow(AppState.TokenListView, name.c_str(), row, insert);
     return 0;
 }
 

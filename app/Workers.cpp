@@ -1,8 +1,11 @@
 #include "app/Workers.h"
 
+#include <new>
+
 #include "app/AppState.h"
 #include "app/TokenPanel.h"
 #include "app/TokenSelection.h"
+#include "cryptoki/ErrorReport.h"
 #include "cryptoki/ModuleLoader.h"
 #include "objects/ObjectListRows.h"
 
@@ -27,10 +30,18 @@ struct ThreadStart {
 };
 
 // The worker thread: the job, then its end result posted as its last act.
+// A failed allocation ends the job; it is handed over as the run's ending,
+// which needs no allocation of its own.
 DWORD WINAPI RunWorkerThread(LPVOID parameter) {
     const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
-    std::unique_ptr<WorkerResult> result = start->job->Run(start->window);
-    if (PostMessageW(start->window, kWorkerEndedMessage, 0, reinterpret_cast<LPARAM>(result.get())))
+    std::unique_ptr<WorkerResult> result;
+    WorkerEnding ending = kWorkerRanToItsEnd;
+    try {
+        result = start->job->Run(start->window);
+    } catch (const std::bad_alloc&) {
+        ending = kWorkerOutOfMemory;
+    }
+    if (PostMessageW(start->window, kWorkerEndedMessage, ending, reinterpret_cast<LPARAM>(result.get())))
         result.release();  // the window thread owns it now
     return 0;
 }
@@ -80,6 +91,9 @@ bool WaitAnsweringSentMessages(HANDLE thread, DWORD timeoutMs) {
 bool StartWorker(std::unique_ptr<WorkerJob> job, bool disableSessionControls) {
     if (AppState.Busy || AppState.ShuttingDown || !AppState.MainWindow || !job)
         return false;
+    // Allocated before anything changes: a failed allocation leaves the
+    // window as it was, not Busy for ever.
+    std::unique_ptr<ThreadStart> start(new ThreadStart{job.get(), AppState.MainWindow});
     if (disableSessionControls) {
         EnableButtons(false);
         EnableWindow(AppState.TokenListView, FALSE);
@@ -89,7 +103,6 @@ bool StartWorker(std::unique_ptr<WorkerJob> job, bool disableSessionControls) {
     Running.job = std::move(job);
     Running.window = AppState.MainWindow;
     Running.busyEnded = false;
-    std::unique_ptr<ThreadStart> start(new ThreadStart{Running.job.get(), Running.window});
     Running.thread = CreateThread(nullptr, 0, RunWorkerThread, start.get(), 0, nullptr);
     if (Running.thread) {
         start.release();  // the thread's now
@@ -104,17 +117,22 @@ bool StartWorker(std::unique_ptr<WorkerJob> job, bool disableSessionControls) {
     return false;
 }
 
-void OnWorkerEnded(std::unique_ptr<WorkerResult> result) {
+void OnWorkerEnded(std::unique_ptr<WorkerResult> result, WorkerEnding ending) {
     if (Running.thread)
         WaitForWorkerThread();  // it posted the result as its last act
     EndOfRun end;
     // The last rows of a listing show before whatever the result shows.
     ShowHeldObjectRows(AppState.ObjectListView);
     if (result) {
-        if (AppState.ShuttingDown)
+        if (AppState.ShuttingDown) {
             result->Abandon();
-        else
-            result->Apply(end);
+        } else {
+            try {
+                result->Apply(end);
+            } catch (const std::bad_alloc&) {
+                ending = kWorkerOutOfMemory;
+            }
+        }
     }
     if (!Running.busyEnded) {
         end.EndBusy();
@@ -122,6 +140,8 @@ void OnWorkerEnded(std::unique_ptr<WorkerResult> result) {
             RestoreControls();
     }
     Running = RunningWorker();
+    if (ending == kWorkerOutOfMemory && !AppState.ShuttingDown)
+        ShowOutOfMemory();
 }
 
 void RestoreButtonsFromSession() {

@@ -15,8 +15,9 @@ bool StartWorker(std::unique_ptr<WorkerJob> job, bool disableSessionControls);
 
 // kWorkerEndedMessage: waits for the worker's thread to end, applies the
 // result (or abandons it while the program closes), clears Busy and brings
-// the buttons back.
-void OnWorkerEnded(std::unique_ptr<WorkerResult> result);
+// the buttons back. A run or an application of its result that failed to
+// allocate is reported last, once the window is usable again.
+void OnWorkerEnded(std::unique_ptr<WorkerResult> result, WorkerEnding ending = kWorkerRanToItsEnd);
 
 // The buttons follow the session of the token selected now, and the object
 // list is enabled, when that session can be read; with no token selected

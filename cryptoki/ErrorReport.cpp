@@ -166,6 +166,11 @@ int ShowCkErrorW(CK_RV rv, const wchar_t* caption, const wchar_t* context) {
     return MessageBoxW(nullptr, text.c_str(), caption, MB_ICONERROR);
 }
 
+// Allocates nothing of its own: it runs when an allocation has just failed.
+void ShowOutOfMemory() {
+    MessageBoxW(nullptr, L"Error in allocating memory", L"", MB_ICONERROR);
+}
+
 int FormatTextWV(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args) {
     if (!buffer || capacity == 0)
         return 0;

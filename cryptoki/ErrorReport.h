@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <new>
 #include <string>
 
 #include "cryptoki/Cryptoki.h"
@@ -27,6 +28,26 @@ std::wstring ComposeCkErrorW(CK_RV rv, const wchar_t* context);
 // answer. Every caller passes MB_ICONERROR as `type`.
 int ShowCkErrorA(CK_RV rv, const char* caption, const char* context, UINT type);
 int ShowCkErrorW(CK_RV rv, const wchar_t* caption, const wchar_t* context);
+
+// The report of an allocation that failed, "Error in allocating memory", in
+// a message box without owner window.
+void ShowOutOfMemory();
+
+// Runs `action`. An allocation that fails inside it ends the action and is
+// reported (ShowOutOfMemory) instead of escaping to the caller: used at the
+// edge of each command, slot event and dialog handler, below which a
+// std::bad_alloc would otherwise cross Windows' own code. True when the
+// action ran to its end.
+template <typename Action>
+bool RunReportingOutOfMemory(Action&& action) {
+    try {
+        action();
+        return true;
+    } catch (const std::bad_alloc&) {
+        ShowOutOfMemory();
+        return false;
+    }
+}
 
 // printf-style formatting of wide text into `buffer` of `capacity`
 // characters; always terminated, text that does not fit is cut. Wide string

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "admin/TokenText.h"
 #include "admin/SecretEdits.h"
 #include "cryptoki/ErrorReport.h"
 #include "cryptoki/ModuleLoader.h"
@@ -147,10 +148,17 @@ bool ReadRequestTexts(HWND dialog) {
     return true;
 }
 
-// Reads the PIN into `pin`; false, with the message shown, when it is too short.
+// Reads the PIN into `pin` in the form every PIN reaches the token in;
+// false, with the message shown, when it cannot be sent unchanged or is too
+// short.
 bool ReadPin(HWND dialog, char (&pin)[kPinBufferSize]) {
-    GetDlgItemTextA(dialog, IDC_CSR_PIN, pin, kPinBufferSize);
-    if (strlen(pin) >= kMinPinLength)
+    if (RefuseUnsendableText(dialog, {{IDC_CSR_PIN, TokenTextForm::Pin}}))
+        return false;
+    wchar_t wide[kPinBufferSize] = {};
+    GetDlgItemTextW(dialog, IDC_CSR_PIN, wide, kPinBufferSize);
+    const bool converted = ConvertPinText(wide, pin, kPinBufferSize);
+    SecureZeroMemory(wide, sizeof wide);
+    if (converted && strlen(pin) >= kMinPinLength)
         return true;
     MessageBoxW(nullptr, L"The entered token pincode is too short. Please enter a valid pin", L"Token pincode invalid",
                 MB_ICONERROR);
@@ -263,7 +271,7 @@ INT_PTR CALLBACK CsrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         return OnInitDialog(dialog, lParam);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK)
-            OnGenerate(dialog);
+            RunReportingOutOfMemory([dialog] { OnGenerate(dialog); });  // none crosses the dialog manager
         else if (LOWORD(wParam) == IDCANCEL)
             SendMessageW(dialog, WM_CLOSE, 0, 0);
         else

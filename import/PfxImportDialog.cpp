@@ -99,7 +99,8 @@ INT_PTR CALLBACK PfxImportDialog(HWND dialog, UINT message, WPARAM wParam, LPARA
         return OnInitDialog(dialog, lParam);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            OnOk(dialog);
+            // No allocation failure crosses the dialog manager's code.
+            RunReportingOutOfMemory([dialog] { OnOk(dialog); });
             return TRUE;
         }
         if (LOWORD(wParam) == IDCANCEL) {

@@ -24,11 +24,19 @@
 // main window's procedure names every message it takes in one switch, so a
 // number given twice does not compile.
 enum WorkerMessage : UINT {
-    kWorkerEndedMessage = WM_APP + 1,    // lParam: WorkerResult*, owned by the receiver
+    kWorkerEndedMessage = WM_APP + 1,    // wParam: WorkerEnding; lParam: WorkerResult*, owned by the receiver
     kObjectRowsMessage = WM_APP + 2,     // lParam: const ObjectRowBatch*; answers 1 when the rows went in
     kListingNoticeMessage = WM_APP + 3,  // lParam: const wchar_t*, a box the listing shows
     kObjectRefusedMessage = WM_APP + 4,  // lParam: const ObjectRefusal*
     kDeletionDoneMessage = WM_APP + 5,   // lParam: ListingRestart*, filled by the receiver
+};
+
+// How a worker's run ended, the wParam of kWorkerEndedMessage.
+enum WorkerEnding : WPARAM {
+    kWorkerRanToItsEnd = 0,
+    // An allocation failed in the job: no result; the window thread reports
+    // it ("Error in allocating memory") like any other outcome.
+    kWorkerOutOfMemory = 1,
 };
 
 // What a worker's end result may ask of the window thread while it is

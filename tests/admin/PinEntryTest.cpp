@@ -8,37 +8,48 @@
 
 namespace {
 
+constexpr TokenTextForm kPin = TokenTextForm::Pin;
+constexpr TokenTextForm kLabel = TokenTextForm::Label;
+
 struct ConversionCase {
+    TokenTextForm form;
     const wchar_t* typed;
     size_t wideLength;
     std::string bytes;
-    bool converted;
+    TextRefusal refusal;
 };
 
 const ConversionCase kConversions[] = {
     // Plain ASCII goes through unchanged.
-    {L"1234", 4, "1234", true},
+    {kPin, L"1234", 4, "1234", TextRefusal::None},
     // An empty edit gives an empty PIN.
-    {L"", 0, "", true},
+    {kPin, L"", 0, "", TextRefusal::None},
     // Beyond 32 characters the text is ignored.
-    {L"0123456789abcdefghijklmnopqrstuvwxyzABCD", 32, "0123456789abcdefghijklmnopqrstuv", true},
+    {kPin, L"0123456789abcdefghijklmnopqrstuvwxyzABCD", 32, "0123456789abcdefghijklmnopqrstuv", TextRefusal::None},
     // Latin-1 letters become their single byte.
-    {L"ab\u00e9d", 4, "ab\xe9" "d", true},
-    // A character the conversion cannot express sends nothing rather than
-    // the part before it.
-    {L"ab\u20acd", 4, "", false},
-    {L"\u0416\u0416\u0416\u0416", 4, "", false},
+    {kPin, L"ab\u00e9d", 4, "ab\xe9" "d", TextRefusal::None},
+    // A character without a Latin-1 byte sends nothing rather than the part
+    // before it, a default character or a best fit ("A" for U+0100).
+    {kPin, L"ab\u20acd", 4, "", TextRefusal::Unsendable},
+    {kPin, L"\u0416\u0416\u0416\u0416", 4, "", TextRefusal::Unsendable},
+    {kPin, L"12\u0100456", 6, "", TextRefusal::Unsendable},
+    // Labels are UTF-8, at most 32 bytes of it.
+    {kLabel, L"M\u00fcller", 6, "M\xC3\xBCller", TextRefusal::None},
+    {kLabel, L"12\u0416456", 6, "12\xD0\x96" "456", TextRefusal::None},
+    {kLabel, L"0123456789abcdefghijklmnopqrstuv", 32, "0123456789abcdefghijklmnopqrstuv", TextRefusal::None},
+    {kLabel, L"0123456789abcdefghijklmnopqrstu\u00e9", 32, "", TextRefusal::TooLong},  // 33 bytes
+    {kLabel, L"ab\xDC00", 3, "", TextRefusal::Unsendable},  // a lone low surrogate
 };
 
-TEST(PinTextTest, ConvertsAsTheRuntimeLibraryDoesAndNeverSendsAPart) {
+TEST(PinTextTest, ConvertsToTheTokensFormAndNeverSendsAPart) {
     for (const ConversionCase& c : kConversions) {
-        PinText pin;
+        PinText pin(c.form);
         pin.SetWide(c.typed);
         SCOPED_TRACE(testing::Message() << "typed \"" << c.bytes << "\" (" << c.wideLength << " characters)");
         EXPECT_EQ(c.wideLength, pin.WideLength());
         EXPECT_EQ(c.bytes, std::string(pin.Bytes()));
         EXPECT_EQ(c.bytes.size(), pin.Length());
-        EXPECT_EQ(c.converted, pin.Converted());
+        EXPECT_EQ(static_cast<int>(c.refusal), static_cast<int>(pin.Refusal()));
     }
 }
 

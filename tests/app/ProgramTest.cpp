@@ -86,6 +86,30 @@ TEST_F(ProgramTest, WithoutTheModuleOneBoxAndExitCodeOne) {
     EXPECT_FALSE(run.Saw(kMainClass)) << "no window";
 }
 
+// A module that answers 0x7FFFFFFF slots: the window comes at once with the
+// 64 rows a token can have, and closing it ends the program.
+TEST_F(ProgramTest, CountlessSlotsGiveSixtyFourRowsAndAWindowThatCloses) {
+    TempFolder folder;
+    const std::wstring copy = folder.File(L"TokenManager.exe");
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((BinFolder() + L"\\probes\\probe_many_slots.dll").c_str(),
+                          folder.File(L"tolvane11.dll").c_str(), FALSE));
+    ProgramRun run(copy, L"", {});
+    ASSERT_TRUE(run.Started());
+    const DWORD start = GetTickCount();
+    HWND main = run.WaitForWindow(kMainClass, kStartMs);
+    ASSERT_TRUE(main) << "no window";
+    EXPECT_LT(GetTickCount() - start, 10000u) << "the window took more than 10 s";
+    HWND list = GetDlgItem(main, 110);
+    EXPECT_EQ(64, RemoteListViewRowCount(list));
+    EXPECT_EQ(L" ", RemoteListViewText(list, 63, 0));
+    ProgramRun::Close(main);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(run.WatchUntilExit(kStartMs, &exitCode)) << "WM_CLOSE did not end the program";
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(run.Boxes().empty());
+}
+
 TEST_F(ProgramTest, UnreadableSlotCountExitCodeTwo) {
     ASSERT_TRUE(store_.AddToken(0, "Zero", "0"));
     StoreFault("C_GetSlotList", CKR_GENERAL_ERROR);

@@ -74,7 +74,16 @@ TEST_F(TokenPanelTest, RowNamesLoseOnlyTrailingBlanks) {
         {"", L""},                                  // 32 blanks: an empty name
         {"Team key  ring", L"Team key  ring"},      // blanks inside stay
         {"0123456789abcdef0123456789ABCDEF", L"0123456789abcdef0123456789ABCDEF"},  // no padding at all
-        {"\xE9t\xE9", L"\u00E9t\u00E9"},            // bytes are widened one by one
+        {"\xE9t\xE9", L"\u00E9t\u00E9"},            // bytes that are not UTF-8 are widened one by one
+        {"M\xC3\xBCller", L"M\u00FCller"},            // UTF-8, as another tool writes it
+        // Ten CJK characters (30 bytes) and two letters fill the field.
+        {"\xE6\x9D\xB1\xE4\xBA\xAC\xE5\xA4\xA7\xE5\xAD\xA6\xE6\x9D\xB1\xE4\xBA\xAC\xE5\xA4\xA7\xE5\xAD\xA6"
+         "\xE6\x9D\xB1\xE4\xBA\xAC" "ab",
+         L"\u6771\u4EAC\u5927\u5B66\u6771\u4EAC\u5927\u5B66\u6771\u4EACab"},
+        // A two-byte character that just fits, and one cut by the end of the
+        // field, which leaves the field no UTF-8 as a whole.
+        {"0123456789abcdef0123456789ABCD\xC3\xBC", L"0123456789abcdef0123456789ABCD\u00FC"},
+        {"0123456789abcdef0123456789ABCDE\xC3", L"0123456789abcdef0123456789ABCDE\u00C3"},
     };
     for (const NameCase& c : cases) {
         CK_UTF8CHAR label[32];

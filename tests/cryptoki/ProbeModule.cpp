@@ -11,6 +11,10 @@
 //                         a heap block instead of the module's image
 //   PROBE_DATA_ENTRIES    vendor entries that point to the module's data
 //   PROBE_VENDOR          vendor entries that are the module's own code
+//   PROBE_MANY_SLOTS      a module of its own, for a program to start on:
+//                         0x7FFFFFFF slots, none with a token, a blocking
+//                         slot wait that C_Finalize ends, every other entry
+//                         CKR_FUNCTION_NOT_SUPPORTED
 //   (none)                C_Initialize succeeds
 // Each records the C_Initialize calls it saw, for the tests to read. Every
 // standard entry but C_Initialize is the software token's when that is
@@ -24,7 +28,9 @@
 
 namespace {
 
-enum class Variant { Works, NoEntry, ListFails, InitFails, CantLock, NoVendor, HeapList, DataEntries, Vendor };
+enum class Variant {
+    Works, NoEntry, ListFails, InitFails, CantLock, NoVendor, HeapList, DataEntries, Vendor, ManySlots
+};
 
 constexpr Variant kVariant =
 #if defined(PROBE_NO_ENTRY)
@@ -43,6 +49,8 @@ constexpr Variant kVariant =
     Variant::DataEntries;
 #elif defined(PROBE_VENDOR)
     Variant::Vendor;
+#elif defined(PROBE_MANY_SLOTS)
+    Variant::ManySlots;
 #else
     Variant::Works;
 #endif
@@ -124,9 +132,53 @@ CK_FUNCTION_LIST_PTR StandardListFollowedByNoEntries() {
     return &standardOnly.list;
 }
 
+// The many-slots module: it is the only module of its process, so it
+// cannot lend the software token's entries.
+constexpr CK_ULONG kManySlots = 0x7FFFFFFF;
+HANDLE finalized = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+// Stands in for every entry the module lacks. On x64 one calling convention
+// serves every signature, and the caller cleans up nothing.
+CK_RV NotSupported() {
+    return CKR_FUNCTION_NOT_SUPPORTED;
+}
+
+CK_RV ManySlotsFinalize(void*) {
+    SetEvent(finalized);
+    return CKR_OK;
+}
+
+CK_RV ManySlotsGetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR, CK_ULONG_PTR count) {
+    *count = tokenPresent ? 0 : kManySlots;
+    return CKR_OK;
+}
+
+CK_RV ManySlotsWaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR, void*) {
+    if (flags & CKF_DONT_BLOCK)
+        return CKR_NO_EVENT;
+    WaitForSingleObject(finalized, INFINITE);
+    return CKR_CRYPTOKI_NOT_INITIALIZED;
+}
+
+CK_FUNCTION_LIST_PTR ManySlotsList() {
+    static_cast<CK_FUNCTION_LIST&>(functionList) = {};
+    auto* entries = reinterpret_cast<CK_RV (**)()>(&functionList.C_Initialize);
+    auto* end = reinterpret_cast<CK_RV (**)()>(&functionList.C_WaitForSlotEvent) + 1;
+    for (; entries != end; ++entries)
+        *entries = NotSupported;
+    functionList.version = {2, 20};
+    functionList.C_Initialize = ProbeInitialize;
+    functionList.C_Finalize = ManySlotsFinalize;
+    functionList.C_GetSlotList = ManySlotsGetSlotList;
+    functionList.C_WaitForSlotEvent = ManySlotsWaitForSlotEvent;
+    return &functionList;
+}
+
 CK_FUNCTION_LIST_PTR MakeList() {
     if (kVariant == Variant::NoVendor)
         return StandardListFollowedByNoEntries();
+    if (kVariant == Variant::ManySlots)
+        return ManySlotsList();
     static_cast<CK_FUNCTION_LIST&>(functionList) = StandardList();
     if (kVariant == Variant::DataEntries) {
         functionList.C_SetUserPinPolicy = reinterpret_cast<CK_C_SetUserPinPolicy>(static_cast<void*>(someData));

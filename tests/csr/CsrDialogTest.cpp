@@ -81,6 +81,25 @@ TEST_F(CsrTest, TwoCharacterPinIsRefusedThreeReachLogin) {
     EXPECT_EQ(PkeControl::LastArguments("login"), "1 0 3");  // user, slot index, PIN length
 }
 
+// The PIN reaches the library in the form every PIN reaches the token in:
+// a character without a Latin-1 byte is refused, never sent as "?".
+TEST_F(CsrTest, PinThatCannotBeSentUnchangedNeverReachesLogin) {
+    UiDriver driver;
+    driver.Then(CsrDialog({{IDC_CSR_PIN, L"12\u0416456"}}))
+        .Then(Box(L"Invalid pincode"))
+        .Then(CsrDialog({}, {}, IDCANCEL));
+    RunCsr(driver);
+    const auto seen = driver.Seen();
+    ASSERT_EQ(seen.size(), 3u);
+    // The box of every PIN field, owned by the dialog it refuses for.
+    EXPECT_EQ(seen[1].caption, L"Invalid pincode");
+    EXPECT_EQ(seen[1].text,
+              L"The pincode contains characters that cannot be sent to the token.\nPlease use only the letters, "
+              L"digits and signs of an English keyboard.\r\n");
+    EXPECT_EQ(seen[1].owner, seen[0].window);
+    EXPECT_EQ(PkeControl::Calls("login"), 0);
+}
+
 struct LoginStatusCase {
     CK_RV status;
     const wchar_t* text;

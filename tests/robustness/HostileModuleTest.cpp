@@ -119,14 +119,17 @@ TEST(HostileSlots, StartUpKeepsToRowsAndSessionsThatExist) {
         CK_ULONG tokenCountAnswer;
         int rows;
     } cases[] = {
-        // 200 slots, tokens on both sides of the 64 the session table holds.
-        {"200 slots", 200, {0, 3, 63, 64, 150, 199}, 6, 200},
+        // 200 slots, tokens on both sides of the 64 the session table holds:
+        // the list holds the 64 rows that can have a token.
+        {"200 slots", 200, {0, 3, 63, 64, 150, 199}, 6, 64},
+        // A count no module has: still 64 rows, and start-up ends.
+        {"0x7FFFFFFF slots", 0x7FFFFFFF, {0, 5}, 2, 64},
         // IDs far past every table and the row count.
         {"slot IDs of 64 and more", 4, {64, 1000, 0xFFFFFFFF, 0}, 4, 4},
         // The token list claims far more entries than the count query did.
         {"a count that grows between the calls", 2, {0, 1, 2, 3, 4, 5, 6, 7}, 5000, 2},
         // ... and fewer: only what was written counts.
-        {"a count that shrinks between the calls", 100, {0}, 1, 100},
+        {"a count that shrinks between the calls", 100, {0}, 1, 64},
     };
     for (const auto& c : cases) {
         MainWindowFixture window(4);
