@@ -25,6 +25,7 @@ LRESULT OnObjectRows(const ObjectRowBatch& batch) {
 void OnListingNotice(const wchar_t* text) {
     if (AppState.ShuttingDown)
         return;
+    ShowHeldObjectRows(AppState.ObjectListView);
     WorkerBoxScope box;
     MessageBoxW(nullptr, text, L"", MB_ICONERROR);
 }

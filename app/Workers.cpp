@@ -7,6 +7,7 @@
 #include "app/TokenSelection.h"
 #include "cryptoki/ErrorReport.h"
 #include "cryptoki/ModuleLoader.h"
+#include "objects/ObjectListRows.h"
 
 namespace {
 
@@ -120,6 +121,8 @@ void OnWorkerEnded(std::unique_ptr<WorkerResult> result, WorkerEnding ending) {
     if (Running.thread)
         WaitForWorkerThread();  // it posted the result as its last act
     EndOfRun end;
+    // The last rows of a listing show before whatever the result shows.
+    ShowHeldObjectRows(AppState.ObjectListView);
     if (result) {
         if (AppState.ShuttingDown) {
             result->Abandon();

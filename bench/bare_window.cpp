@@ -1,7 +1,12 @@
 // The yardstick of the start-up benchmark: a bare Win32 program that only
 // registers a class, opens a window of the token manager's size and runs
-// its message loop until the window is closed.
+// its message loop until the window is closed. Built with
+// BARE_COMMON_CONTROLS (common_controls_window.exe) it first initialises
+// the common controls as the token manager does.
 #include <windows.h>
+#ifdef BARE_COMMON_CONTROLS
+#include <commctrl.h>
+#endif
 
 namespace {
 
@@ -16,6 +21,10 @@ LRESULT CALLBACK BareWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+#ifdef BARE_COMMON_CONTROLS
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_COOL_CLASSES};
+    InitCommonControlsEx(&controls);
+#endif
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = BareWindowProc;
     windowClass.hInstance = instance;

@@ -8,6 +8,23 @@ namespace {
 
 unsigned CurrentGeneration = 1;
 
+// Wine's list view repaints every visible row when its redrawing is
+// switched back on, tens of milliseconds each time: repainted after every
+// batch, a listing of 5,000 objects spent two thirds of its time painting.
+// The list is repainted after the first rows of a listing (a slow token
+// shows them at once), then at most this often while rows come in, and
+// when the listing ends (ShowHeldObjectRows).
+constexpr ULONGLONG kRepaintIntervalMs = 250;
+ULONGLONG LastRepaint = 0;
+bool RedrawHeld = false;  // rows went in since the list was last repainted
+
+void RepaintList(HWND list) {
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, FALSE);
+    RedrawHeld = false;
+    LastRepaint = GetTickCount64();
+}
+
 bool AddRow(HWND list, int row, const ObjectRowCells& cells) {
     if (static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) != row)
         return false;
@@ -33,6 +50,8 @@ bool AddRow(HWND list, int row, const ObjectRowCells& cells) {
 }  // namespace
 
 void EmptyObjectList(HWND list) {
+    if (RedrawHeld)
+        RepaintList(list);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     ClearObjectTables();
     if (++CurrentGeneration == 0)
@@ -43,9 +62,19 @@ unsigned ObjectListGeneration() {
     return CurrentGeneration;
 }
 
+void ShowHeldObjectRows(HWND list) {
+    if (RedrawHeld)
+        RepaintList(list);
+}
+
+bool ObjectRowsAwaitRepaint() {
+    return RedrawHeld;
+}
+
 // Wine's list view recomputes its layout for every row and cell that goes
 // in while it redraws, which makes a long listing quadratic: the batch goes
-// in with redrawing off and the list is repainted once after it.
+// in with redrawing off, and the list is repainted after it only when the
+// rows are the listing's first or the last repaint is a while ago.
 bool AddListedRows(HWND list, const ObjectRowBatch& batch) {
     if (batch.generation != CurrentGeneration)
         return false;
@@ -61,8 +90,10 @@ bool AddListedRows(HWND list, const ObjectRowBatch& batch) {
         }
         SetObjectRow(row++, listed.handle, listed.keyIdText);
     }
-    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(list, nullptr, FALSE);
+    if (!all || batch.firstRow == 0 || GetTickCount64() - LastRepaint >= kRepaintIntervalMs)
+        RepaintList(list);
+    else
+        RedrawHeld = true;
     if (!all)
         ClearObjectTables();
     return all;

@@ -41,3 +41,9 @@ unsigned ObjectListGeneration();
 // view and delete find an object by its row, so such rows are taken out
 // again and the tables describe no row); the listing then stops.
 bool AddListedRows(HWND list, const ObjectRowBatch& batch);
+// On the window thread: repaints the list when rows went in that it has not
+// shown yet. Called when a listing ends, and before a box of the listing
+// shows, so that the rows read before it are seen.
+void ShowHeldObjectRows(HWND list);
+// True while rows are in the list that it has not been repainted for.
+bool ObjectRowsAwaitRepaint();

@@ -11,12 +11,16 @@
 
 namespace {
 
-// Rows go to the list in batches: at most this many at once, and none
-// waits longer than this for the rest of its batch, so that a slow token
-// still shows its objects as they are read. Each batch costs the window a
-// repaint of the list, which under Wine takes tens of milliseconds, so
-// batches are large and a few per second at most.
-constexpr size_t kBatchRows = 256;
+// Rows go to the list in batches: the first row alone, at once, so that a
+// slow token shows it as soon as it is read; then batches of this many rows,
+// each full batch twice the one before up to the largest, and none waits
+// longer than this for the rest of its batch, so that a slow token still
+// shows its objects as they are read. Each batch costs one hand-over to
+// the window thread, two thread switches that a loaded machine makes slow:
+// a long listing needs few (the list itself is repainted at most a few
+// times a second, see AddListedRows).
+constexpr size_t kFirstBatchRows = 256;
+constexpr size_t kLargestBatchRows = 4096;
 constexpr ULONGLONG kBatchWaitMs = 200;
 
 // Rows read but not shown yet.
@@ -30,7 +34,8 @@ public:
         batch_.rows.push_back(std::move(row));
     }
     bool Due() const {
-        return batch_.rows.size() >= kBatchRows || GetTickCount64() - firstReadAt_ >= kBatchWaitMs;
+        return batch_.firstRow == 0 || batch_.rows.size() >= batchRows_ ||
+               GetTickCount64() - firstReadAt_ >= kBatchWaitMs;
     }
     // Hands the rows to the sink. False when the list no longer shows this
     // listing.
@@ -39,6 +44,8 @@ public:
             return true;
         if (!sink_.AddRows(batch_))
             return false;
+        if (batch_.rows.size() >= batchRows_ && batchRows_ < kLargestBatchRows)
+            batchRows_ *= 2;
         batch_.firstRow += static_cast<int>(batch_.rows.size());
         batch_.rows.clear();
         return true;
@@ -47,6 +54,7 @@ public:
 private:
     ObjectRowSink& sink_;
     ObjectRowBatch batch_;
+    size_t batchRows_ = kFirstBatchRows;
     ULONGLONG firstReadAt_ = 0;
 };
 

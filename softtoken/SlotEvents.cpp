@@ -63,16 +63,28 @@ CK_RV SlotEvents::Wait(bool block, CK_SLOT_ID* slot) {
     return CKR_OK;
 }
 
-// Each slot is looked at under its lock. The store changes a slot in
-// steps under that lock (the token file moved or written, then the
-// presence counted), and a look between two steps would report one
-// insertion or removal as two events.
-std::vector<SlotEvents::Look> SlotEvents::LookAtSlots() const {
+// A slot is looked at without its lock first: the watcher looks a hundred
+// times a second, and taking every slot's lock (a system mutex shared by
+// all processes of the store) each time loaded every process that uses the
+// store. Only a slot that looks changed is looked at again, under its lock:
+// the store changes a slot in steps under that lock (the token file moved
+// or written, then the presence counted), and a look between two steps
+// would report one insertion or removal as two events.
+SlotEvents::Look SlotEvents::LookAt(CK_SLOT_ID slot) const {
+    Look look;
+    look.content = store_->Content(slot);
+    look.presence = store_->PresenceGeneration(slot);
+    return look;
+}
+
+std::vector<SlotEvents::Look> SlotEvents::LookAtSlots(const std::vector<Look>& before) const {
     std::vector<Look> looks(store_->SlotCount());
     for (CK_SLOT_ID slot = 0; slot < looks.size(); ++slot) {
+        looks[slot] = LookAt(slot);
+        if (slot < before.size() && !(looks[slot] != before[slot]))
+            continue;
         SlotLock lock(*store_, slot);
-        looks[slot].content = store_->Content(slot);
-        looks[slot].presence = store_->PresenceGeneration(slot);
+        looks[slot] = LookAt(slot);
     }
     return looks;
 }
@@ -81,13 +93,13 @@ std::vector<SlotEvents::Look> SlotEvents::LookAtSlots() const {
 // slots that differ (each at most once until it is taken).
 void SlotEvents::Watch(uint64_t epoch) {
     std::unique_lock<std::mutex> lock(mutex_);
-    std::vector<Look> before = LookAtSlots();
+    std::vector<Look> before = LookAtSlots({});
     while (running_ && epoch_ == epoch) {
         changed_.wait_for(lock, kPollInterval, [&] { return !running_ || epoch_ != epoch; });
         if (!running_ || epoch_ != epoch)
             break;
         lock.unlock();
-        std::vector<Look> now = LookAtSlots();
+        std::vector<Look> now = LookAtSlots(before);
         lock.lock();
         bool any = false;
         for (CK_SLOT_ID slot = 0; slot < now.size(); ++slot) {

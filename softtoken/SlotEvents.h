@@ -48,7 +48,9 @@ private:
         int64_t presence = 0;
         bool operator!=(const Look& o) const { return content != o.content || presence != o.presence; }
     };
-    std::vector<Look> LookAtSlots() const;
+    Look LookAt(CK_SLOT_ID slot) const;
+    // Every slot; under its lock each slot that differs from `before`.
+    std::vector<Look> LookAtSlots(const std::vector<Look>& before) const;
     void Watch(uint64_t epoch);
 
     std::mutex mutex_;

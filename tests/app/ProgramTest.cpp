@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <vector>
 
@@ -163,6 +164,64 @@ TEST_F(ProgramTest, FirstTokenFailingIsReportedAndSkipped) {
         EXPECT_EQ(0u, exitCode);
         EXPECT_TRUE(run.Boxes().empty()) << "one report only";
     }
+}
+
+// The names of the modules loaded in the process of `window`, lower case.
+std::vector<std::wstring> LoadedModules(HWND window) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    std::vector<std::wstring> names;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (!process)
+        return names;
+    HMODULE modules[512] = {};
+    DWORD bytes = 0;
+    if (EnumProcessModules(process, modules, sizeof modules, &bytes)) {
+        for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < ARRAYSIZE(modules); ++i) {
+            wchar_t name[MAX_PATH] = {};
+            GetModuleBaseNameW(process, modules[i], name, MAX_PATH);
+            names.push_back(_wcslwr(name));
+        }
+    }
+    CloseHandle(process);
+    return names;
+}
+
+bool Loaded(const std::vector<std::wstring>& modules, const wchar_t* name) {
+    for (const std::wstring& module : modules)
+        if (module == name)
+            return true;
+    return false;
+}
+
+// The common dialogs, the certificate services and the shell are loaded
+// when a command first needs them, not at start-up: the window with its
+// tokens shows without them. The open-file dialog of the import then loads
+// the common dialogs and works.
+TEST_F(ProgramTest, LibrariesOfSomeCommandsLoadOnFirstUse) {
+    ASSERT_TRUE(store_.AddToken(0, "Zero", "0"));
+    ProgramRun run(ProgramPath(), L"", StoreEnvironment());
+    HWND main = run.WaitForWindow(kMainClass, kStartMs);
+    ASSERT_TRUE(main);
+    HWND import = GetDlgItem(main, 106);
+    for (int i = 0; i < 500 && !IsWindowEnabled(import); ++i)
+        Sleep(10);
+    ASSERT_TRUE(IsWindowEnabled(import)) << "the first token is selected at start-up";
+    std::vector<std::wstring> modules = LoadedModules(main);
+    ASSERT_TRUE(Loaded(modules, L"comctl32.dll")) << "the program's modules are seen";
+    ASSERT_TRUE(Loaded(modules, L"tolvane11.dll"));
+    for (const wchar_t* later : {L"comdlg32.dll", L"crypt32.dll", L"shell32.dll"})
+        EXPECT_FALSE(Loaded(modules, later)) << later << " is loaded at start-up";
+
+    PostMessageW(main, WM_COMMAND, 106, 0);
+    HWND open = run.WaitForWindow(kBoxClass, kStartMs);
+    ASSERT_TRUE(open) << "the open-file dialog";
+    EXPECT_TRUE(Loaded(LoadedModules(main), L"comdlg32.dll"));
+    ProgramRun::Press(open, IDCANCEL);
+    ProgramRun::Close(main);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(run.WatchUntilExit(kStartMs, &exitCode));
+    EXPECT_EQ(0u, exitCode);
 }
 
 TEST(ProgramFile, VersionResource) {

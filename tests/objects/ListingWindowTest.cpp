@@ -15,6 +15,7 @@
 #include "app/ControlIds.h"
 #include "app/TokenPanel.h"
 #include "cryptoki/ModuleLoader.h"
+#include "objects/ObjectListRows.h"
 #include "objects/ObjectListSelection.h"
 #include "objects/ObjectTables.h"
 #include "objects/TokenObjectList.h"
@@ -119,6 +120,7 @@ protected:
 
     // The state after a listing has ended, whatever its outcome.
     void ExpectControlsBack() {
+        EXPECT_FALSE(ObjectRowsAwaitRepaint()) << "every row of the ended listing is painted";
         EXPECT_FALSE(AppState.Busy);
         EXPECT_TRUE(window_.ButtonEnabled(kDisplayObjectsButton));
         EXPECT_TRUE(window_.ButtonEnabled(kLoginButton));
@@ -499,6 +501,94 @@ TEST_F(ListingWindowTest, DoubleClickOnARowOfARunningListingIsIgnored) {
     EXPECT_TRUE(ui_.Unexpected().empty());
     window_.ClickObjectRow(0);
     EXPECT_TRUE(window_.ButtonEnabled(kExportButton)) << "a certificate row, once the listing has ended";
+}
+
+// A slow token shows its first object as soon as it is read: the row is in
+// the list while the worker still waits for its second search step, and
+// the list is repainted for it at once. The rows that follow in quick
+// batches wait for one repaint, which comes at the latest when the listing
+// ends.
+TEST_F(ListingWindowTest, TheFirstRowShowsBeforeTheSecondIsSought) {
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("data ", kLongListing)));
+    Start();
+    ASSERT_EQ(CKR_OK, Login(CKU_USER, kTestUserPin));
+    CallCounter calls;
+    calls.HoldAt("C_FindObjects", 2);
+    window_.Click(kDisplayObjectsCommand);
+    ASSERT_TRUE(window_.PumpEachUntil([&calls] { return calls.Held(); }));
+    EXPECT_EQ(1, Rows());
+    EXPECT_EQ(L"data 0", Row(0)[4]);
+    EXPECT_FALSE(ObjectRowsAwaitRepaint()) << "the first row is painted at once";
+    calls.Release();
+    ASSERT_TRUE(WaitForListingEnd());
+    EXPECT_EQ(kLongListing, Rows());
+    ExpectRowsMatchHandleTable();
+    ExpectControlsBack();
+}
+
+// Batches that come quickly after the first rows are put in without a
+// repaint; the held repaint happens when asked for (a listing's end or box)
+// and when the list is emptied, so that no list stays unpainted.
+TEST_F(ListingWindowTest, QuickBatchesShareOneRepaint) {
+    Start();
+    auto batch = [](int firstRow, int rows) {
+        ObjectRowBatch made;
+        made.generation = ObjectListGeneration();
+        made.firstRow = firstRow;
+        for (int i = 0; i < rows; ++i) {
+            ListedRow row;
+            row.handle = static_cast<CK_OBJECT_HANDLE>(firstRow + i + 1);
+            row.cells[0] = std::to_wstring(row.handle);
+            made.rows.push_back(row);
+        }
+        return made;
+    };
+    for (bool emptyInstead : {false, true}) {
+        EmptyObjectList(AppState.ObjectListView);
+        ASSERT_TRUE(AddListedRows(AppState.ObjectListView, batch(0, 1)));
+        EXPECT_FALSE(ObjectRowsAwaitRepaint()) << "the first row is painted at once";
+        ASSERT_TRUE(AddListedRows(AppState.ObjectListView, batch(1, 20)));
+        EXPECT_TRUE(ObjectRowsAwaitRepaint()) << "a batch right after the first waits for its repaint";
+        EXPECT_EQ(21, Rows());
+        EXPECT_EQ(21u, ObjectHandleAt(20));
+        if (emptyInstead)
+            EmptyObjectList(AppState.ObjectListView);
+        else
+            ShowHeldObjectRows(AppState.ObjectListView);
+        EXPECT_FALSE(ObjectRowsAwaitRepaint()) << (emptyInstead ? "emptied" : "shown");
+    }
+}
+
+// A long listing reaches the window thread in few hand-overs: the first row
+// alone, then batches that double from 256 rows up to 4096. Each hand-over
+// costs two thread switches, slow on a loaded machine. (A batch may also be
+// cut short when its rows take 200 ms to read, hence the margin.)
+TEST_F(ListingWindowTest, ALongListingTakesFewHandOvers) {
+    constexpr int kObjects = 5000;
+    ASSERT_EQ(CKR_OK, TokenStore::Control().SetCapacity(kSlot, 1 << 24));
+    ASSERT_EQ(CKR_OK, AddTokenObjects(kSlot, NumberedDataObjects("data ", kObjects)));
+    Start();
+    class CountingSink : public ObjectRowSink {
+    public:
+        bool AddRows(const ObjectRowBatch& batch) override {
+            sizes.push_back(batch.rows.size());
+            return AddListedRows(AppState.ObjectListView, batch);
+        }
+        void ShowNotice(const wchar_t*) override {}
+        bool StopRequested() override { return false; }
+        std::vector<size_t> sizes;
+    } sink;
+    EmptyObjectList(AppState.ObjectListView);
+    const ListingOutcome outcome = ListTokenObjects(SessionTable[kSlot], ObjectListGeneration(), sink);
+    ShowHeldObjectRows(AppState.ObjectListView);
+    EXPECT_EQ(0, outcome.status);
+    EXPECT_EQ(kObjects, Rows());
+    ASSERT_FALSE(sink.sizes.empty());
+    EXPECT_EQ(1u, sink.sizes[0]) << "the first row alone";
+    for (size_t size : sink.sizes)
+        EXPECT_LE(size, 4096u);
+    EXPECT_LE(sink.sizes.size(), 12u) << "1 + 256 + 512 + 1024 + 2048 + 1159 rows: 6 hand-overs, 21 in batches of 256";
+    ExpectRowsMatchHandleTable();
 }
 
 }  // namespace

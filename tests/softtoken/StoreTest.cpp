@@ -250,6 +250,30 @@ TEST_F(StoreTest, AChangeMadeInStepsIsOneEvent) {
     EXPECT_EQ(0u, Slots(true).size()) << "the token is out";
 }
 
+// The watcher takes a slot's lock only when the slot looks changed: a slot
+// held under its lock for long (another process writing a large token)
+// holds up neither the events of the other slots nor, a hundred times a
+// second, every process of the store.
+TEST_F(StoreTest, ALockedSlotDoesNotHoldUpTheEventsOfOthers) {
+    MakeToken(1, "Other", "0000000011");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    CK_SLOT_ID slot = 99;
+    while (p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr) == CKR_OK) {
+    }
+    softtoken::Store store(StorePath());
+    softtoken::SlotLock lock(store, 0);
+    ASSERT_EQ(CKR_OK, control.RemoveToken(1));
+    std::vector<CK_SLOT_ID> events;
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(2000);
+    while (Clock::now() < until && events.empty()) {
+        if (p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr) == CKR_OK)
+            events.push_back(slot);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(std::vector<CK_SLOT_ID>{1}, events) << "slot 0 is still locked";
+}
+
 TEST_F(StoreTest, FinalizeWakesABlockedWait) {
     std::atomic<CK_RV> rv{CKR_OK};
     std::thread waiter([&] {
