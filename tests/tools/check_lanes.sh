@@ -23,10 +23,16 @@ export PATH="$work/bin:$PATH" TM_LANES="$work/lanes" LOG="$work/log"
 status=0
 fail() { echo "FAIL: $*" >&2; status=1; }
 
-# Three programs at once on two lanes: the third waits for the first to end.
+# Three programs on two lanes: the third waits for the first to end. The
+# first two hold their lanes for clearly different times, so that only one
+# lane is free when the third gets one, and the third starts only once both
+# hold theirs (asked of the log, not guessed from a delay on a busy machine).
 "$root/tools/wine-exec" 1 & first=$!
-"$root/tools/wine-exec" 1 & second=$!
-sleep 0.3
+"$root/tools/wine-exec" 4 & second=$!
+for _ in $(seq 200); do
+    [ "$(grep -c start "$work/log" 2>/dev/null)" = 2 ] && break
+    sleep 0.05  # polls another process's log; nothing to wait on instead
+done
 "$root/tools/wine-exec" 0 & third=$!
 wait $first $second $third
 
