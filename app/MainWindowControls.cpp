@@ -224,14 +224,6 @@ HFONT ScaledStockFont(int stock, UINT dpi, UINT systemDpi) {
     return CreateFontIndirectW(&font);
 }
 
-UINT SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
-    if (screen)
-        ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
-}
-
 void DeleteFont(HFONT* font) {
     if (*font)
         DeleteObject(*font);

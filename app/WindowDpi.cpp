@@ -13,14 +13,6 @@ Function User32Function(const char* name) {
     return user32 ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name))) : nullptr;
 }
 
-UINT SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
-    if (screen)
-        ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
-}
-
 // The frame around a client area at `dpi`: what AdjustWindowRectEx adds.
 RECT FrameAt(DWORD style, UINT dpi) {
     RECT frame = {0, 0, 0, 0};
@@ -42,6 +34,14 @@ LONG FitAxis(LONG start, LONG size, LONG workStart, LONG workEnd) {
 }
 
 }  // namespace
+
+UINT SystemDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
+}
 
 int ScaleToDpi(int value, UINT dpi) {
     return MulDiv(value, static_cast<int>(dpi), static_cast<int>(kLayoutDpi));

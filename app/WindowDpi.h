@@ -11,6 +11,10 @@ constexpr UINT kLayoutDpi = 96;
 // `value` (a 96-DPI length or position) at `dpi`.
 int ScaleToDpi(int value, UINT dpi);
 
+// The system DPI, which fonts made before any window use (96 when it
+// cannot be read).
+UINT SystemDpi();
+
 // The DPI `window` is drawn at: its monitor's for a per-monitor aware
 // program, the system's otherwise (and on systems without per-window DPI).
 UINT WindowDpi(HWND window);

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchStore.h"
 #include "bench/BenchTiming.h"
 #include "cryptoki/ModuleLoader.h"
 #include "cryptoki/SessionTable.h"
@@ -316,19 +317,6 @@ double CallsPerObject(const CallCounter& calls, int objects) {
     return static_cast<double>(calls.Count("C_FindObjects") + calls.Count("C_GetAttributeValue")) / objects;
 }
 
-void RemoveStore(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -433,7 +421,6 @@ int main(int argc, char** argv) {
     }
 
     Cryptoki.FunctionList->C_Finalize(nullptr);
-    SoftToken_SetStorePath(nullptr);
-    RemoveStore(store);
+    RemoveStoreFolder(store);
     return 0;
 }

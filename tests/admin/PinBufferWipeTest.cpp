@@ -5,6 +5,7 @@
 // cannot be copied or cut to the clipboard.
 #include "AdminFixture.h"
 #include "support/CallCounter.h"
+#include "support/ClipboardText.h"
 #include "app/Commands.h"
 #include "app/MainWindowHost.h"
 #include "import/PfxImportDialog.h"
@@ -16,21 +17,6 @@
 #include <initializer_list>
 
 namespace {
-
-// The clipboard's text, empty when it holds none.
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr))
-        return text;
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
 
 void PutOnClipboard(const std::wstring& text) {
     if (!OpenClipboard(nullptr))
