@@ -81,7 +81,7 @@ void AppendEntries(HMENU menu, const MenuEntry (&entries)[N]) {
 // list, otherwise at the control's top left corner.
 POINT KeyboardMenuPoint(HWND control) {
     RECT rect = {};
-    const int row = static_cast<int>(SendMessageW(control, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    const int row = FirstSelectedRow(control);
     rect.left = LVIR_LABEL;
     if (row < 0 || !SendMessageW(control, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect)))
         rect = RECT{};
