@@ -49,13 +49,16 @@ tm_start_display() {
 # Wine's helper processes (services, explorer) are started here too, with
 # their output away from the caller: started by the first test instead, they
 # would hold CTest's output pipe open and the test would never end.
-# tm_start_wineserver [prefix]: the given prefix, or WINEPREFIX.
+# tm_start_wineserver [prefix [display]]: the given prefix, or WINEPREFIX,
+# with its helpers on the given display, or DISPLAY. A lane's helpers must
+# run on the lane's own display: its desktop process, started on another
+# lane's display, is not the desktop its programs' windows are on.
 tm_start_wineserver() {
-    local prefix=${1:-$WINEPREFIX}
+    local prefix=${1:-$WINEPREFIX} display=${2:-${DISPLAY:-}}
     # A server that already runs for the prefix is used and left running.
     WINEPREFIX=$prefix wineserver -p 2>/dev/null || return 0
     TM_STARTED_WINESERVERS+=("$prefix")
-    WINEPREFIX=$prefix wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    DISPLAY=$display WINEPREFIX=$prefix wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 tm_stop_started() {
@@ -93,7 +96,7 @@ tm_start_lanes() {
             tm_new_display
             display=$TM_NEW_DISPLAY
         fi
-        tm_start_wineserver "$prefix"
+        tm_start_wineserver "$prefix" "$display"
         printf '%s\n%s\n' "$prefix" "$display" >"$TM_LANES/lane$n"
     done
 }
