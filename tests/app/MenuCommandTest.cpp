@@ -33,7 +33,7 @@ void ChooseFromMenu(MainWindowFixture& window, HWND list, int downs) {
                     PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
                 PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
             }
-            Sleep(10);
+            Sleep(10);  // the menu runs in the window thread's own loop: looked for, not waited on
         }
     });
     SetFocus(list);

@@ -205,7 +205,7 @@ TEST_F(ProgramTest, LibrariesOfSomeCommandsLoadOnFirstUse) {
     ASSERT_TRUE(main);
     HWND import = GetDlgItem(main, 106);
     for (int i = 0; i < 500 && !IsWindowEnabled(import); ++i)
-        Sleep(10);
+        Sleep(10);  // another process's button: no hook of ours sees it enabled
     ASSERT_TRUE(IsWindowEnabled(import)) << "the first token is selected at start-up";
     std::vector<std::wstring> modules = LoadedModules(main);
     ASSERT_TRUE(Loaded(modules, L"comctl32.dll")) << "the program's modules are seen";

@@ -99,8 +99,7 @@ TEST_F(HostileInputStoryTest, CyrillicPinLongCjkNameAndAContainerMadeDuringAnImp
     bool importContainerSeen = false;
     counter.HoldAt("C_CreateObject", 1);
     std::thread otherProgram([&] {
-        for (int wait = 0; wait < 2000 && !counter.Held(); ++wait)
-            Sleep(10);
+        counter.WaitHeld(20000);
         importContainerSeen = KeyContainerNames() != before;
         other = MakeKeyContainer("Another program's keys");
         counter.Release();

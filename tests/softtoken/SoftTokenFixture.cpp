@@ -168,7 +168,7 @@ bool SoftTokenTest::WaitForSlotEvents(const std::function<bool(const SlotEventSt
     for (int i = 0; i < 1000; ++i) {
         if (done(SlotEvents()))
             return true;
-        Sleep(5);
+        Sleep(5);  // the module's watcher state has no event to wait on: asked again
     }
     return false;
 }
