@@ -166,7 +166,7 @@ void SetFont(HWND control, HFONT font, bool redraw) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw ? TRUE : FALSE);
 }
 
-// Buttons from a table, each disabled right after creation.
+// Buttons from a table, each created disabled.
 void CreateButtons(HWND parent, HINSTANCE instance, const UiRecord* table, int count, HWND* handles) {
     HFONT guiFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     for (int i = 0; i < count; ++i) {
@@ -174,18 +174,17 @@ void CreateButtons(HWND parent, HINSTANCE instance, const UiRecord* table, int c
         UiText text = WidenUiText(record);
         // The sizeless buttons only carry a state: Tab must not land on them.
         const DWORD tabStop = record.Width > 0 ? WS_TABSTOP : 0;
-        handles[i] = CreateWindowExW(0, L"BUTTON", text.Chars, WS_CHILD | WS_VISIBLE | tabStop | BS_USERBUTTON,
-                                     record.X, record.Y, record.Width, record.Height, parent,
+        handles[i] = CreateWindowExW(0, L"BUTTON", text.Chars,
+                                     WS_CHILD | WS_VISIBLE | WS_DISABLED | tabStop | BS_USERBUTTON, record.X,
+                                     record.Y, record.Width, record.Height, parent,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(record.Id)), instance, nullptr);
         Place(handles[i], record.X, record.Y, record.Width, record.Height);
-        EnableWindow(handles[i], FALSE);
         SetFont(handles[i], guiFont, false);
     }
 }
 
 bool CreateListsAndGroups(HWND window, HINSTANCE instance) {
     AppState.TokenListView = CreateControl(window, instance, kTokenListLayout);
-    SetFocus(AppState.TokenListView);
     SendMessageW(AppState.TokenListView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_SNAPTOGRID);
     if (!InsertColumns(AppState.TokenListView, kTokenListColumns, ARRAYSIZE(kTokenListColumns), LVCFMT_CENTER))

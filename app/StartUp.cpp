@@ -3,6 +3,10 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <exception>
+#include <functional>
+#include <system_error>
+#include <thread>
 
 #include "app/AppState.h"
 #include "app/InfoTips.h"
@@ -23,6 +27,10 @@ constexpr int kWindowX = 400;
 constexpr int kWindowY = 200;
 const wchar_t kCkErrorCaption[] = L"PKCS#11 error";
 const wchar_t kLoadingCaption[] = L"PKCS#11 loading Failed";
+
+// The show command the program was started with, for the main window once
+// it is filled.
+int g_showCommand = SW_SHOWNORMAL;
 
 // How long the end of the run waits for the slot monitor once the module is
 // finalised, which ends a blocking wait. A module that ignores the
@@ -77,7 +85,12 @@ bool ReadSlotList() {
     return true;
 }
 
-HWND CreateMainWindow(HINSTANCE instance, int show) {
+// The window is made hidden: it is shown once its token list is filled
+// (ShowMainWindow). Under Wine every row and cell that goes into a visible
+// list view lays the list out and paints it again, and every control that
+// changes in a visible window is painted at once; a hidden window pays for
+// neither, and the user never sees the rows arrive one by one.
+HWND CreateMainWindow(HINSTANCE instance) {
     const std::wstring title = ComposeWindowTitle(AppState.AdminMode);
     const int height = AppState.AdminMode ? kAdminWindowHeight : kMainWindowHeight;
     HWND window = CreateWindowExW(0, kMainWindowClass, title.c_str(), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
@@ -87,8 +100,23 @@ HWND CreateMainWindow(HINSTANCE instance, int show) {
         return nullptr;
     // Sized for its monitor's DPI, and inside the monitor's work area.
     PlaceMainWindow(window, kWindowX, kWindowY, kMainWindowWidth, height);
-    ShowWindow(window, show);
     return window;
+}
+
+// Shows the main window with the start's show command, the first time
+// only, and gives the token list the keyboard focus.
+void ShowMainWindow() {
+    HWND window = AppState.MainWindow;
+    if (!window || IsWindowVisible(window))
+        return;
+    ShowWindow(window, g_showCommand);
+    SetFocus(AppState.TokenListView);
+}
+
+// A start-up report comes in front of the window it is about.
+void ShowTokenError(CK_RV rv, const wchar_t* context) {
+    ShowMainWindow();
+    ShowCkErrorW(rv, kCkErrorCaption, context);
 }
 
 // A slot ID that has a token-list row and a session-table entry.
@@ -118,12 +146,12 @@ void OpenToken(CK_ULONG k) {
     CK_TOKEN_INFO info = {};
     CK_RV rv = api->C_GetTokenInfo(slot, &info);
     if (rv != CKR_OK) {
-        ShowCkErrorW(rv, kCkErrorCaption, L"Can't retreive token's information\r\n");
+        ShowTokenError(rv, L"Can't retreive token's information\r\n");
         return;
     }
     rv = SessionTable.Open(slot);
     if (rv != CKR_OK) {
-        ShowCkErrorW(rv, kCkErrorCaption, L"Open session failed\r\n");
+        ShowTokenError(rv, L"Open session failed\r\n");
         return;
     }
     SetTokenRowName(info.label, static_cast<int>(slot), false);
@@ -132,9 +160,8 @@ void OpenToken(CK_ULONG k) {
         SelectFirstToken(slot, info);
 }
 
-// Under Wine a visible list view lays itself out again for every row and
-// cell that goes in (about 10 ms each), so the rows go in with the lists'
-// redrawing off, and the lists are painted once when they are complete.
+// Under Wine a list view lays itself out again for every row and cell that
+// goes in, hidden or not, so the rows go in with the lists' redrawing off.
 void SetListRedraw(bool on) {
     for (HWND list : {AppState.TokenListView, AppState.TokenInfoView}) {
         SendMessageW(list, WM_SETREDRAW, on ? TRUE : FALSE, 0);
@@ -153,6 +180,84 @@ void FillTokenList() {
     for (CK_ULONG k = 0; k < AppState.TokenCount; ++k)
         OpenToken(k);
     SetListRedraw(true);
+}
+
+// The module loaded and initialised and its slot list read: 0, or the exit
+// code of the failure.
+int LoadModuleAndSlots() {
+    if (LoadCryptokiModule() != kModuleLoaded)
+        return kExitModuleNotLoaded;
+    return ReadSlotList() ? 0 : kExitNoSlotCount;
+}
+
+void ShowLoadFailure(int exitCode) {
+    ShowStartUpError(exitCode == kExitModuleNotLoaded ? L"Error in loading PKCS#11 module\r\n"
+                                                      : L"Error in getting token slots\r\n",
+                     kLoadingCaption);
+}
+
+// Loads the module and reads its slots on a thread of its own while
+// `alongside` runs on this one: loading a module and making a window each
+// spend most of their time waiting on the system, so together they take
+// little longer than the window alone. This thread touches neither the
+// module nor the slot list until the loader has ended. Where no thread
+// can be started, the loading runs here first.
+int LoadModuleBeside(const std::function<void()>& alongside) {
+    int result = kExitModuleNotLoaded;
+    std::exception_ptr failure;
+    auto load = [&result, &failure] {
+        try {
+            result = LoadModuleAndSlots();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    std::thread loader;
+    try {
+        loader = std::thread(load);
+    } catch (const std::system_error&) {
+        load();
+    }
+    struct JoinAtEnd {
+        std::thread& Thread;
+        ~JoinAtEnd() {
+            if (Thread.joinable())
+                Thread.join();
+        }
+    } joinAtEnd{loader};
+    alongside();
+    if (loader.joinable())
+        loader.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    return result;
+}
+
+// A window made while the module loaded, for a run that cannot go on. It
+// was never shown. Its end posts the quit message, which is taken back so
+// that it does not end a later message loop of this thread at once.
+void DiscardHiddenWindow(HWND window) {
+    if (!window)
+        return;
+    DestroyWindow(window);
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+}
+
+// The rest of start-up once the module and the slots are read: the rows and
+// sessions in the hidden window, then the window shown and the slot
+// monitor started.
+int FillAndShow(HWND window, bool startSlotMonitor) {
+    if (!window) {
+        // Without a window nothing could ever end the message loop.
+        ShowStartUpError(L"Window creation failed\r\n", L"Window Creation Failed");
+        return kExitNoMainWindow;
+    }
+    FillTokenList();
+    ShowMainWindow();
+    if (startSlotMonitor)
+        StartSlotMonitor(window);
+    return 0;
 }
 
 }  // namespace
@@ -178,7 +283,7 @@ void PrepareStartUp(HINSTANCE instance, const char* commandLine) {
 int LoadModuleForStartUp() {
     if (LoadCryptokiModule() == kModuleLoaded)
         return 0;
-    ShowStartUpError(L"Error in loading PKCS#11 module\r\n", kLoadingCaption);
+    ShowLoadFailure(kExitModuleNotLoaded);
     return kExitModuleNotLoaded;
 }
 
@@ -186,26 +291,27 @@ int StartUpWithModule(HINSTANCE instance, int show, bool startSlotMonitor) {
     // From here on only this thread, the window thread, uses the sessions.
     SessionTable.SetOwnerThread(GetCurrentThreadId());
     if (!ReadSlotList()) {
-        ShowStartUpError(L"Error in getting token slots\r\n", kLoadingCaption);
+        ShowLoadFailure(kExitNoSlotCount);
         return kExitNoSlotCount;
     }
-    if (!CreateMainWindow(instance, show)) {
-        // Without a window nothing could ever end the message loop.
-        ShowStartUpError(L"Window creation failed\r\n", L"Window Creation Failed");
-        return kExitNoMainWindow;
-    }
-    FillTokenList();
-    if (startSlotMonitor)
-        StartSlotMonitor(AppState.MainWindow);
-    return 0;
+    g_showCommand = show;
+    return FillAndShow(CreateMainWindow(instance), startSlotMonitor);
 }
 
 int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, bool startSlotMonitor) {
     PrepareStartUp(instance, commandLine);
-    const int loadResult = LoadModuleForStartUp();
-    if (loadResult != 0)
+    // Process-wide: set before another thread loads a DLL.
+    RemoveCurrentFolderFromDllSearch();
+    SessionTable.SetOwnerThread(GetCurrentThreadId());
+    g_showCommand = show;
+    HWND window = nullptr;
+    const int loadResult = LoadModuleBeside([&window, instance] { window = CreateMainWindow(instance); });
+    if (loadResult != 0) {
+        DiscardHiddenWindow(window);
+        ShowLoadFailure(loadResult);
         return loadResult;
-    return StartUpWithModule(instance, show, startSlotMonitor);
+    }
+    return FillAndShow(window, startSlotMonitor);
 }
 
 int RunMessageLoop() {

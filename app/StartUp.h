@@ -24,10 +24,12 @@ bool IsAdminCommandLine(const char* commandLine);
 std::wstring ComposeWindowTitle(bool adminMode);
 
 // Runs the start-up steps up to the message loop: common controls, window
-// class, mode, module, slot list, main window, one token-list row per slot,
-// one session per token, the first token selected and, when
+// class, mode, then the module and its slot list (on a loader thread) while
+// the main window is made hidden, one token-list row per slot, one session
+// per token, the first token selected, the window shown and, when
 // `startSlotMonitor`, the slot monitor. 0 when the program is ready for
-// its message loop, otherwise the exit code (after its message box).
+// its message loop, otherwise the exit code (after its message box; a
+// window made meanwhile is never shown).
 int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, bool startSlotMonitor);
 
 // The same in three stages, for tests that put their own function list in
@@ -36,7 +38,8 @@ int StartUpToMessageLoop(HINSTANCE instance, const char* commandLine, int show, 
 void PrepareStartUp(HINSTANCE instance, const char* commandLine);
 // the module (0, or kExitModuleNotLoaded after its box);
 int LoadModuleForStartUp();
-// the slots, the window, the rows, the sessions and the slot monitor.
+// the slots, the window, the rows, the sessions, the window shown and the
+// slot monitor.
 int StartUpWithModule(HINSTANCE instance, int show, bool startSlotMonitor);
 
 // Runs the message loop until the quit message; returns its exit code.

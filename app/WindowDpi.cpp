@@ -79,5 +79,12 @@ void PlaceMainWindow(HWND window, int x, int y, int width96, int height96) {
     monitor.cbSize = sizeof monitor;
     if (GetMonitorInfoW(MonitorFromRect(&placed, MONITOR_DEFAULTTONEAREST), &monitor))
         placed = FitRectToWorkArea(placed, monitor.rcWork);
+    // A window already in place is left alone: moving even a hidden window
+    // costs the system a round of size and position messages.
+    RECT current = {};
+    GetWindowRect(window, &current);
+    if (current.left == placed.left && current.top == placed.top && current.right - current.left == size.cx &&
+        current.bottom - current.top == size.cy)
+        return;
     SetWindowPos(window, nullptr, placed.left, placed.top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -6,8 +6,9 @@
 #include "cryptoki/Cryptoki.h"
 
 // The loaded module: every Cryptoki call of the program goes through
-// FunctionList. Set once by LoadCryptokiModule, before any other thread
-// starts, and only read afterwards.
+// FunctionList. Set once by LoadCryptokiModule (at start-up on a loader
+// thread that the window thread waits for before it reads the record), and
+// only read afterwards.
 struct CryptokiModuleRecord {
     VendorFunctionList* FunctionList = nullptr;
     HMODULE Handle = nullptr;  // kept loaded for the whole run

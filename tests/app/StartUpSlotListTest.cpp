@@ -158,7 +158,10 @@ TEST(StartUpFailures, FirstTokenFailing) {
         ASSERT_TRUE(window.AddToken(0, "Zero", "0"));
         ASSERT_TRUE(window.AddToken(2, "Two", "2"));
         UiDriver ui;
-        ui.Press(IDOK);
+        // The report comes in front of the window it is about.
+        bool windowShownAtReport = false;
+        ui.Then({L"", {}, [&windowShownAtReport](HWND) { windowShownAtReport = IsWindowVisible(AppState.MainWindow); },
+                 IDOK});
         ASSERT_EQ(CKR_OK, TokenStore::Control().SetFault(c.function, 1, CKR_DEVICE_ERROR));
         ASSERT_EQ(0, window.Start());
         TokenStore::Control().ClearFaults();
@@ -168,6 +171,7 @@ TEST(StartUpFailures, FirstTokenFailing) {
         EXPECT_EQ(L"PKCS#11 error", ui.Seen()[0].caption) << c.function;
         EXPECT_EQ(c.report, ui.Seen()[0].text) << c.function;
         EXPECT_EQ(nullptr, ui.Seen()[0].owner);
+        EXPECT_TRUE(windowShownAtReport) << c.function;
         EXPECT_TRUE(ui.Unexpected().empty());
 
         EXPECT_EQ(L" ", MainWindowFixture::CellText(AppState.TokenListView, 0, 0)) << c.function;
@@ -195,6 +199,52 @@ TEST(StartUpFailures, SlotCountUnreadable) {
     EXPECT_EQ(L"PKCS#11 loading Failed", ui.Seen()[0].caption);
     EXPECT_EQ(L"Error in getting token slots\r\n", ui.Seen()[0].text);
     EXPECT_EQ(nullptr, window.Window()) << "no window";
+    // The window made while the module loaded is gone without ending a
+    // later message loop of this thread.
+    MSG quit;
+    EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// What the main window held when it was first shown.
+struct ShownState {
+    int shows = 0;
+    int rows = -1;
+    std::wstring firstName;
+    int selected = -2;
+    int panelRows = -1;
+};
+ShownState g_shown;
+
+LRESULT CALLBACK RecordShow(int code, WPARAM wParam, LPARAM lParam) {
+    const auto& call = *reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call.message == WM_SHOWWINDOW && call.wParam && call.hwnd == AppState.MainWindow &&
+        g_shown.shows++ == 0) {
+        g_shown.rows = MainWindowFixture::RowCount(AppState.TokenListView);
+        g_shown.firstName = MainWindowFixture::CellText(AppState.TokenListView, 0, 0);
+        g_shown.selected = MainWindowFixture::SelectedRow(AppState.TokenListView);
+        g_shown.panelRows = MainWindowFixture::RowCount(AppState.TokenInfoView);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The window appears once, already filled: every row, the first token
+// selected and its panel, and the keyboard in the token list.
+TEST(StartUpShow, WindowAppearsOnceFilled) {
+    MainWindowFixture window(4);
+    ASSERT_TRUE(window.AddToken(0, "Zero", "0"));
+    ASSERT_TRUE(window.AddToken(2, "Two", "2"));
+    g_shown = ShownState();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, RecordShow, nullptr, GetCurrentThreadId());
+    ASSERT_TRUE(hook);
+    const int result = window.Start();
+    UnhookWindowsHookEx(hook);
+    ASSERT_EQ(0, result);
+    EXPECT_EQ(1, g_shown.shows);
+    EXPECT_EQ(4, g_shown.rows);
+    EXPECT_EQ(L"Zero", g_shown.firstName);
+    EXPECT_EQ(0, g_shown.selected);
+    EXPECT_EQ(6, g_shown.panelRows);
+    EXPECT_EQ(AppState.TokenListView, GetFocus());
 }
 
 }  // namespace
