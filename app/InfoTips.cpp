@@ -18,10 +18,12 @@ constexpr int kTipShowMs = 30000;
 constexpr UINT kExtraInitialDelayMs = 300;
 
 struct OwnTip {
+    HWND Owner = nullptr;   // the main window; the tooltip is made on first use
     HWND Window = nullptr;
     // A copy of the tooltip's font as created, for the system DPI: a
     // tooltip may delete the font it holds when it is given another.
     HFONT OwnFont = nullptr;
+    HFONT ListFont = nullptr;  // the lists' font away from the system DPI
     std::wstring Text;  // the text being shown; read again at every request
     HWND HoverList = nullptr;
     int HoverRow = -1;
@@ -58,6 +60,31 @@ void EnableInfoTipStyle(HWND list) {
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
 }
 
+// The tooltip itself, made the first time the mouse comes over a list:
+// start-up pays for every window it makes, and most runs never need this
+// one early.
+HWND EnsureOwnTip() {
+    if (g_tip.Window || !g_tip.Owner)
+        return g_tip.Window;
+    g_tip.Window = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, g_tip.Owner, nullptr,
+                                   nullptr, nullptr);
+    if (!g_tip.Window)
+        return nullptr;
+    LOGFONTW font = {};
+    if (GetObjectW(reinterpret_cast<HFONT>(SendMessageW(g_tip.Window, WM_GETFONT, 0, 0)), sizeof font, &font))
+        g_tip.OwnFont = CreateFontIndirectW(&font);
+    if (g_tip.ListFont)
+        SendMessageW(g_tip.Window, WM_SETFONT, reinterpret_cast<WPARAM>(g_tip.ListFont), FALSE);
+    // Lines break at "\r\n" only once the tip has a width.
+    SendMessageW(g_tip.Window, TTM_SETMAXTIPWIDTH, 0, kTipWidth);
+    SendMessageW(g_tip.Window, TTM_SETDELAYTIME, TTDT_AUTOPOP, kTipShowMs);
+    SendMessageW(g_tip.Window, TTM_SETDELAYTIME, TTDT_INITIAL, GetDoubleClickTime() + kExtraInitialDelayMs);
+    AddTool(g_tip.Owner, AppState.TokenListView);
+    AddTool(g_tip.Owner, AppState.ObjectListView);
+    return g_tip.Window;
+}
+
 }  // namespace
 
 void CreateInfoTips(HWND mainWindow) {
@@ -66,20 +93,7 @@ void CreateInfoTips(HWND mainWindow) {
     if (g_tip.OwnFont)
         DeleteObject(g_tip.OwnFont);
     g_tip = OwnTip();
-    g_tip.Window = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, mainWindow, nullptr,
-                                   nullptr, nullptr);
-    if (!g_tip.Window)
-        return;
-    LOGFONTW font = {};
-    if (GetObjectW(reinterpret_cast<HFONT>(SendMessageW(g_tip.Window, WM_GETFONT, 0, 0)), sizeof font, &font))
-        g_tip.OwnFont = CreateFontIndirectW(&font);
-    // Lines break at "\r\n" only once the tip has a width.
-    SendMessageW(g_tip.Window, TTM_SETMAXTIPWIDTH, 0, kTipWidth);
-    SendMessageW(g_tip.Window, TTM_SETDELAYTIME, TTDT_AUTOPOP, kTipShowMs);
-    SendMessageW(g_tip.Window, TTM_SETDELAYTIME, TTDT_INITIAL, GetDoubleClickTime() + kExtraInitialDelayMs);
-    AddTool(mainWindow, AppState.TokenListView);
-    AddTool(mainWindow, AppState.ObjectListView);
+    g_tip.Owner = mainWindow;
 }
 
 std::wstring InfoTipText(HWND list, int row) {
@@ -120,10 +134,10 @@ bool OnInfoTipNotify(const NMHDR& header) {
 }
 
 void RelayInfoTipInput(const MSG& message) {
-    if (!g_tip.Window || message.message < WM_MOUSEFIRST || message.message > WM_MOUSELAST)
+    if (!g_tip.Owner || message.message < WM_MOUSEFIRST || message.message > WM_MOUSELAST)
         return;
     HWND list = message.hwnd;
-    if (!list || (list != AppState.TokenListView && list != AppState.ObjectListView))
+    if (!list || (list != AppState.TokenListView && list != AppState.ObjectListView) || !EnsureOwnTip())
         return;
     if (message.message == WM_MOUSEMOVE) {
         // The tooltip asks for a text only when it appears: moving to
@@ -141,10 +155,11 @@ void RelayInfoTipInput(const MSG& message) {
 }
 
 void SetInfoTipFont(HFONT font) {
+    g_tip.ListFont = font;
     if (g_tip.Window && (font || g_tip.OwnFont))
         SendMessageW(g_tip.Window, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : g_tip.OwnFont), FALSE);
 }
 
 HWND InfoTipWindow() {
-    return g_tip.Window;
+    return EnsureOwnTip();
 }

@@ -10,7 +10,8 @@
 
 #include <string>
 
-// Sets LVS_EX_INFOTIP on both lists and creates the own tooltip.
+// Sets LVS_EX_INFOTIP on both lists and makes ready for the own tooltip,
+// which is created when the mouse first comes over a list.
 void CreateInfoTips(HWND mainWindow);
 
 // The tip of `row` of `list` (the token list or the object list), read
@@ -32,5 +33,6 @@ bool OnInfoTipNotify(const NMHDR& header);
 // system DPI).
 void SetInfoTipFont(HFONT font);
 
-// The own tooltip window (for tests and the tour).
+// The own tooltip window, created now if it was not yet (for tests and the
+// tour).
 HWND InfoTipWindow();
