@@ -103,6 +103,55 @@ TEST_F(TokenListTipTest, TipIsReadAnewAtEveryRequest) {
     EXPECT_EQ(ListViewTip(1), L"") << "an empty slot has no tip";
 }
 
+// The tooltips of this thread owned by the main window (the lists' own
+// included).
+int OwnedTooltips(HWND mainWindow) {
+    struct Count {
+        HWND owner;
+        int tooltips;
+    } count = {mainWindow, 0};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* c = reinterpret_cast<Count*>(context);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, ARRAYSIZE(name));
+            if (_wcsicmp(name, TOOLTIPS_CLASSW) == 0 && GetWindow(window, GW_OWNER) == c->owner)
+                ++c->tooltips;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count.tooltips;
+}
+
+LONG FontHeight(HWND window) {
+    LOGFONTW font = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)), sizeof font, &font);
+    return font.lfHeight;
+}
+
+// Start-up makes no tooltip of its own: the first mouse move over a list
+// does, and it then has the lists' font of that moment (here: after a move
+// to 192 DPI).
+TEST_F(TokenListTipTest, OwnTooltipIsMadeOnFirstUse) {
+    const int atStart = OwnedTooltips(window_.Window());
+    constexpr UINT kDpiChanged = 0x02E0;
+    RECT proposed = {100, 50, 1500, 1050};
+    SendMessageW(window_.Window(), kDpiChanged, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&proposed));
+    EXPECT_EQ(atStart, OwnedTooltips(window_.Window()));
+
+    const MSG move = {AppState.TokenListView, WM_MOUSEMOVE, 0, MAKELPARAM(10, 10)};
+    RelayInfoTipInput(move);
+    EXPECT_EQ(atStart + 1, OwnedTooltips(window_.Window()));
+    HWND tooltip = InfoTipWindow();
+    ASSERT_TRUE(tooltip);
+    EXPECT_EQ(2, static_cast<int>(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0)));
+    EXPECT_EQ(FontHeight(AppState.TokenListView), FontHeight(tooltip));
+    EXPECT_NE(FontHeight(AppState.TokenListView), 0);
+    proposed = {100, 50, 800, 600};
+    SendMessageW(window_.Window(), kDpiChanged, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&proposed));
+}
+
 // Wine's list view never asks; the own tooltip asks for the row under the
 // mouse and gets the same text.
 TEST_F(TokenListTipTest, OwnTooltipShowsTheRowUnderTheMouse) {
