@@ -2,9 +2,9 @@
 // lives (token or session) and the handle this process gave it.
 #pragma once
 
+#include "AttributeMap.h"
 #include "Common.h"
 
-#include <map>
 #include <memory>
 
 namespace softtoken {
@@ -12,8 +12,6 @@ namespace softtoken {
 namespace crypto {
 class RsaSigner;
 }
-
-using AttributeMap = std::map<CK_ATTRIBUTE_TYPE, Bytes>;
 
 // Bytes an attribute occupies in the token's memory besides its value.
 constexpr CK_ULONG kAttributeOverhead = 8;

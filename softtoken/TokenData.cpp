@@ -113,6 +113,7 @@ bool ReadObjects(Reader& r, std::vector<ObjectPtr>* objects) {
             const CK_ATTRIBUTE_TYPE type = r.U32();
             object->attributes[type] = r.Blob();
         }
+        object->attributes.shrink_to_fit();
         objects->push_back(object);
     }
     return r.ok();
