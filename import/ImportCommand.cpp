@@ -98,7 +98,7 @@ void OnImportCommand(const ObjectCommand& command) {
         return;
     }
     if (result == kImportOutOfMemory) {
-        MessageBoxW(nullptr, L"Error in allocating memory", L"", MB_ICONERROR);
+        ShowOutOfMemory();
         return;
     }
     if (result == kNotCertificate) {

@@ -91,7 +91,7 @@ void DeleteObjectsCommand(const ObjectCommand& command) {
     // may change once the window thread goes back to its messages.
     DeletionRequest request;
     if (!FillDeletionRequest(command, rows, &request)) {
-        MessageBoxW(nullptr, L"Error in allocating memory", L"", MB_ICONERROR);
+        ShowOutOfMemory();
         return;
     }
     // The object list takes no input while objects are destroyed; the
