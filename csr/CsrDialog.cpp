@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "admin/TokenText.h"
@@ -197,21 +199,45 @@ void ShowDialogSessionState(HWND dialog) {
         Command(dialog).host->SetTokenRowStatus(info.state, slot);
 }
 
+// An attempt that got no worker ends with the token as it was found: logged
+// out through the program's session, and the dialog given back for another
+// press.
+void GiveBackAttempt(HWND dialog) {
+    CsrRequest.runPending = false;
+    LogOutCsrSession(DialogSlot(dialog), *Command(dialog).host);
+    EnableCsrInputControls(dialog, true);
+    if (CsrRequest.waitLabel)
+        SetWindowTextW(CsrRequest.waitLabel, L"");
+}
+
 // The worker host sets Busy (the wait cursor) before the worker runs.
 void StartWorker(HWND dialog) {
     CsrHost& host = *Command(dialog).host;
+    std::unique_ptr<WorkerJob> job = NewCsrJob(DialogSlot(dialog), host);
     EnableCsrInputControls(dialog, false);
     ShowWaitLabel(dialog);
     ShowDialogSessionState(dialog);
     CsrRequest.runPending = true;
-    if (host.StartWorker(NewCsrJob(DialogSlot(dialog), host), false))
+    if (host.StartWorker(std::move(job), false))
         return;
-    // No worker: the attempt ends here, with the token as it was found.
     CsrRequest.runPending = false;
     ShowCsrError(L"An error occured");
-    LogOutCsrSession(DialogSlot(dialog), host);
-    EnableCsrInputControls(dialog, true);
-    SetWindowTextW(CsrRequest.waitLabel, L"");
+    GiveBackAttempt(dialog);
+}
+
+// The library is logged in: the key length, the signing mechanism, then the
+// worker.
+void GenerateLoggedIn(HWND dialog) {
+    ReadKeyLength(dialog);
+    unsigned int signMechBlock[3] = {};
+    int status = 0;
+    pkeSetSignMech(1, 0, 1, signMechBlock, &status);
+    if (status != 0) {
+        ShowCsrError(L"Error in Setting Sign mech");
+        LogOutCsrSession(DialogSlot(dialog), *Command(dialog).host);  // the next press logs in afresh
+        return;
+    }
+    StartWorker(dialog);
 }
 
 void OnGenerate(HWND dialog) {
@@ -235,17 +261,15 @@ void OnGenerate(HWND dialog) {
     SecureZeroMemory(pin, sizeof pin);
     if (!loggedIn)
         return;
-
-    ReadKeyLength(dialog);
-    unsigned int signMechBlock[3] = {};
-    int status = 0;
-    pkeSetSignMech(1, 0, 1, signMechBlock, &status);
-    if (status != 0) {
-        ShowCsrError(L"Error in Setting Sign mech");
-        LogOutCsrSession(DialogSlot(dialog), *Command(dialog).host);  // the next press logs in afresh
-        return;
+    // A failed allocation from here on must leave neither the token logged
+    // in nor the dialog waiting for a worker that never started (it could
+    // not even be closed). It is reported at the handler's edge.
+    try {
+        GenerateLoggedIn(dialog);
+    } catch (const std::bad_alloc&) {
+        GiveBackAttempt(dialog);
+        throw;
     }
-    StartWorker(dialog);
 }
 
 // Closing is refused while a run is under way: its end ends the dialog.

@@ -2,6 +2,7 @@
 // check, the login through the library and its refusals, and what the
 // request holds for the library.
 #include <cstring>
+#include <optional>
 
 #include "CsrFixture.h"
 #include "PkeControl.h"
@@ -9,7 +10,9 @@
 #include "csr/CsrDialog.h"
 #include "csr/CsrRequest.h"
 #include "csr/PkeLibrary.h"
+#include "app/MainWindowHost.h"
 #include "res/resource.h"
+#include "support/FailingAllocation.h"
 #include "support/TokenStore.h"
 
 namespace {
@@ -200,6 +203,68 @@ TEST_F(CsrTest, SignMechanismFailureLogsOutAndKeepsTheDialog) {
     EXPECT_EQ(SessionState(), CKS_RW_PUBLIC_SESSION) << "a retry must be able to log in again";
     EXPECT_EQ(Narrow(RowStatus()), "Not logged in");
     EXPECT_EQ(Narrow(LoginCaption()), "Login");
+}
+
+// The main window's host, except that asking for the library's index of
+// the token, the dialog's last step before the library's login, arms a
+// failing allocation: the `nth` allocation of the program after the login
+// fails.
+class FailingAfterLoginHost final : public CsrHost {
+public:
+    explicit FailingAfterLoginHost(long nth) : nth_(nth) {}
+    bool Failed() const { return failing_ && failing_->Failed(); }
+
+    int PkeSlotIndex(int slot) const override {
+        const int index = Real().PkeSlotIndex(slot);
+        failing_.emplace(nth_);
+        return index;
+    }
+    int UpdateButtonsForState(int slot, CK_STATE state) override { return Real().UpdateButtonsForState(slot, state); }
+    int SetTokenRowStatus(CK_STATE state, int row) override { return Real().SetTokenRowStatus(state, row); }
+    int SetTokenRowName(CK_UTF8CHAR* label, int row) override { return Real().SetTokenRowName(label, row); }
+    void RefillTokenInfoPanel(CK_SLOT_ID slot, const CK_TOKEN_INFO* info) override {
+        Real().RefillTokenInfoPanel(slot, info);
+    }
+    std::wstring LoginCaption() override { return Real().LoginCaption(); }
+    void SetLoginCaption(int slot, const wchar_t* caption) override { Real().SetLoginCaption(slot, caption); }
+    bool StartWorker(std::unique_ptr<WorkerJob> job, bool disable) override {
+        return Real().StartWorker(std::move(job), disable);
+    }
+    bool Busy() const override { return Real().Busy(); }
+    void RestoreButtonsFromSession() override { Real().RestoreButtonsFromSession(); }
+
+private:
+    static MainWindowHost& Real() { return TheMainWindowHost(); }
+    long nth_;
+    mutable std::optional<FailingAllocation> failing_;
+};
+
+// A full heap once the library is logged in, at the worker's job and then
+// at its thread's start: the failure is reported, the token logged out and
+// the dialog given back (it could not even be closed before).
+TEST_F(CsrTest, FailedAllocationAfterLoginLogsOutAndGivesTheDialogBack) {
+    for (long nth : {1L, 2L}) {
+        FailingAfterLoginHost host(nth);
+        CsrCommand command = BindCsrCommand();
+        command.host = &host;
+        bool generateEnabled = false;
+        UiDriver driver;
+        driver.Then(CsrDialog({{IDC_CSR_PIN, L"1234"}}))
+            .Then(Box(L""))
+            .Then(CsrDialog({}, {}, IDCANCEL, [&](HWND dialog) { generateEnabled = DialogEnabled(dialog, IDOK); }));
+        OnGenerateCsrCommand(command);
+        std::string why;
+        EXPECT_TRUE(driver.WaitDone(&why)) << why << "; allocation " << nth;
+        EXPECT_TRUE(host.Failed()) << "allocation " << nth;
+        const auto seen = driver.Seen();
+        ASSERT_EQ(seen.size(), 3u) << Captions(seen);
+        ExpectBox(seen[1], L"", L"Error in allocating memory");
+        EXPECT_TRUE(generateEnabled) << "allocation " << nth;
+        EXPECT_EQ(SessionState(), CKS_RW_PUBLIC_SESSION) << "allocation " << nth;
+        EXPECT_EQ(Narrow(LoginCaption()), "Login");
+        EXPECT_FALSE(AppState.Busy);
+        EXPECT_EQ(PkeControl::Calls("exGenCSR"), 0);
+    }
 }
 
 TEST_F(CsrTest, LoaderFailuresShowTheirTexts) {
