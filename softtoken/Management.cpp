@@ -342,6 +342,21 @@ SOFTTOKEN_API CK_RV SoftToken_GetSlotEventState(CK_ULONG* looks, CK_ULONG* pendi
     return CKR_OK;
 }
 
+SOFTTOKEN_API CK_RV SoftToken_WaitSlotEventState(CK_ULONG* looks, CK_ULONG* pending, CK_ULONG* idleLook,
+                                                 CK_ULONG timeoutMs) {
+    if (!looks || !pending || !idleLook)
+        return CKR_ARGUMENTS_BAD;
+    SlotEvents::State state;
+    state.looks = *looks;
+    state.pending = *pending;
+    state.idleLook = *idleLook;
+    const bool changed = SlotEvents::Get().WaitForStateChange(&state, std::chrono::milliseconds(timeoutMs));
+    *looks = state.looks;
+    *pending = state.pending;
+    *idleLook = state.idleLook;
+    return changed ? CKR_OK : CKR_NO_EVENT;
+}
+
 SOFTTOKEN_API CK_RV SoftToken_LastFaultFunction(char* name, CK_ULONG size) {
     if (!name || size == 0)
         return CKR_ARGUMENTS_BAD;

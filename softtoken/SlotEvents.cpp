@@ -51,11 +51,14 @@ CK_RV SlotEvents::Wait(bool block, CK_SLOT_ID* slot) {
     const uint64_t epoch = epoch_;
     if (pending_.empty() && !block) {
         noEventLook_ = looks_;
+        stateChanged_.notify_all();
         return CKR_NO_EVENT;
     }
     ++waiting_;
+    stateChanged_.notify_all();
     changed_.wait(lock, [&] { return !pending_.empty() || !running_ || epoch_ != epoch; });
     --waiting_;
+    stateChanged_.notify_all();
     if (!running_ || epoch_ != epoch)
         return CKR_CRYPTOKI_NOT_INITIALIZED;
     *slot = pending_.front();
@@ -113,16 +116,28 @@ void SlotEvents::Watch(uint64_t epoch) {
         ++looks_;
         if (any)
             changed_.notify_all();
+        stateChanged_.notify_all();
     }
 }
 
-SlotEvents::State SlotEvents::CurrentState() {
-    std::lock_guard<std::mutex> lock(mutex_);
+SlotEvents::State SlotEvents::StateLocked() const {
     State state;
     state.looks = looks_;
     state.pending = static_cast<CK_ULONG>(pending_.size());
     state.idleLook = waiting_ > 0 ? looks_ : noEventLook_;
     return state;
+}
+
+SlotEvents::State SlotEvents::CurrentState() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return StateLocked();
+}
+
+bool SlotEvents::WaitForStateChange(State* state, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool changed = stateChanged_.wait_for(lock, timeout, [&] { return StateLocked() != *state; });
+    *state = StateLocked();
+    return changed;
 }
 
 }  // namespace softtoken

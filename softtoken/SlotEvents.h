@@ -5,6 +5,7 @@
 
 #include "Store.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -39,8 +40,14 @@ public:
         CK_ULONG looks = 0;
         CK_ULONG pending = 0;
         CK_ULONG idleLook = 0;
+        bool operator!=(const State& o) const {
+            return looks != o.looks || pending != o.pending || idleLook != o.idleLook;
+        }
     };
     State CurrentState();
+    // Waits until the state differs from `*state` or `timeout` has passed;
+    // `*state` becomes the current state. True when it changed.
+    bool WaitForStateChange(State* state, std::chrono::milliseconds timeout);
 
 private:
     struct Look {
@@ -52,9 +59,11 @@ private:
     // Every slot; under its lock each slot that differs from `before`.
     std::vector<Look> LookAtSlots(const std::vector<Look>& before) const;
     void Watch(uint64_t epoch);
+    State StateLocked() const;
 
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::condition_variable stateChanged_;  // for WaitForStateChange
     std::deque<CK_SLOT_ID> pending_;
     bool running_ = false;
     uint64_t epoch_ = 0;

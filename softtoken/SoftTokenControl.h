@@ -83,6 +83,12 @@ SOFTTOKEN_API CK_RV SoftToken_PendingFaults(CK_ULONG* count);
 // before it asked: nothing queued, and the monitor idle at a look that
 // began after the change.
 SOFTTOKEN_API CK_RV SoftToken_GetSlotEventState(CK_ULONG* looks, CK_ULONG* pending, CK_ULONG* idleLook);
+// Waits until that state differs from the one passed in, or `timeoutMs`
+// has passed, and writes the state of then: CKR_OK when it changed,
+// CKR_NO_EVENT when the time ran out. A test waits on it instead of asking
+// again and again.
+SOFTTOKEN_API CK_RV SoftToken_WaitSlotEventState(CK_ULONG* looks, CK_ULONG* pending, CK_ULONG* idleLook,
+                                                 CK_ULONG timeoutMs);
 // The C_ name of the call a fault of this process last answered (or pulled
 // the token before), NUL-terminated in `name`; "" when none has. Cleared
 // with the faults.

@@ -158,21 +158,6 @@ std::string Unpadded(const CK_UTF8CHAR* field, size_t size) {
     return text;
 }
 
-SoftTokenTest::SlotEventState SoftTokenTest::SlotEvents() {
-    SlotEventState state;
-    EXPECT_EQ(CKR_OK, control.GetSlotEventState(&state.looks, &state.pending, &state.idleLook));
-    return state;
-}
-
-bool SoftTokenTest::WaitForSlotEvents(const std::function<bool(const SlotEventState&)>& done) {
-    for (int i = 0; i < 1000; ++i) {
-        if (done(SlotEvents()))
-            return true;
-        Sleep(5);  // the module's watcher state has no event to wait on: asked again
-    }
-    return false;
-}
-
 bool SoftTokenTest::WaitUntilAWaiterBlocks() {
     const CK_ULONG from = SlotEvents().looks;
     return WaitForSlotEvents([from](const SlotEventState& s) { return s.idleLook >= from + 2 && s.idleLook == s.looks; });

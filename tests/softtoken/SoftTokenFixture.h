@@ -46,16 +46,12 @@ protected:
     CK_ULONG UlongAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
     bool BoolAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
 
-    // The slot-event state (SoftToken_GetSlotEventState).
-    struct SlotEventState {
-        CK_ULONG looks = 0;
-        CK_ULONG pending = 0;
-        CK_ULONG idleLook = 0;
-    };
-    static SlotEventState SlotEvents();
-    // Reads the state until `done` holds (true) or 5 s have passed (false).
-    // The watcher looks every 10 ms; there is no event to wait on.
-    static bool WaitForSlotEvents(const std::function<bool(const SlotEventState&)>& done);
+    // The slot-event state (SoftToken_GetSlotEventState), and waiting until
+    // `done` holds for it (true) or 5 s have passed (false).
+    static SlotEventState SlotEvents() { return CurrentSlotEventState(); }
+    static bool WaitForSlotEvents(const std::function<bool(const SlotEventState&)>& done) {
+        return WaitForSlotEventState(done);
+    }
     // Until a caller blocks in C_WaitForSlotEvent: idle at two looks running.
     static bool WaitUntilAWaiterBlocks();
 

@@ -103,6 +103,7 @@ TEST_F(ThreadTest, InitializeArgumentsAndOrder) {
 TEST_F(ThreadTest, SlotEventStateTellsWhenEveryChangeIsTaken) {
     CK_ULONG looks = 0, pending = 0, idle = 0;
     EXPECT_EQ(CKR_ARGUMENTS_BAD, control.GetSlotEventState(nullptr, &pending, &idle));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, control.WaitSlotEventState(&looks, nullptr, &idle, 0));
     const CK_ULONG start = SlotEvents().looks;
     ASSERT_TRUE(WaitForSlotEvents([start](const SlotEventState& s) { return s.looks >= start + 2; }))
         << "the watcher keeps looking";

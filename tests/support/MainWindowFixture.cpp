@@ -101,24 +101,11 @@ bool MainWindowFixture::PumpEachUntil(const std::function<bool()>& done, DWORD t
 
 namespace {
 
-struct SlotEventState {
-    CK_ULONG looks = 0;
-    CK_ULONG pending = 0;
-    CK_ULONG idleLook = 0;
-};
-
-SlotEventState CurrentSlotEventState() {
-    SlotEventState state;
-    TokenStore::Control().GetSlotEventState(&state.looks, &state.pending, &state.idleLook);
-    return state;
-}
-
 // Whether the monitor has taken every change made before `looks` was read:
 // the first look that ends after that may have begun before the change,
 // the second began after it; nothing is queued, and the monitor asked for
 // more after that look.
-bool MonitorIdleAfter(CK_ULONG looks) {
-    const SlotEventState state = CurrentSlotEventState();
+bool MonitorIdleAfter(CK_ULONG looks, const SlotEventState& state) {
     return state.pending == 0 && state.idleLook >= looks + 2;
 }
 
@@ -126,18 +113,13 @@ bool MonitorIdleAfter(CK_ULONG looks) {
 
 bool MainWindowFixture::WaitForMonitorIdle(DWORD timeoutMs) {
     const CK_ULONG looks = CurrentSlotEventState().looks;
-    const ULONGLONG until = GetTickCount64() + timeoutMs;
-    while (!MonitorIdleAfter(looks)) {
-        if (GetTickCount64() >= until)
-            return false;
-        Sleep(5);  // the watcher looks every 10 ms; there is no event to wait on
-    }
-    return true;
+    return WaitForSlotEventState([looks](const SlotEventState& state) { return MonitorIdleAfter(looks, state); },
+                                 timeoutMs);
 }
 
 bool MainWindowFixture::PumpUntilMonitorIdle(DWORD timeoutMs) {
     const CK_ULONG looks = CurrentSlotEventState().looks;
-    const bool idle = PumpUntil([looks] { return MonitorIdleAfter(looks); }, timeoutMs);
+    const bool idle = PumpUntil([looks] { return MonitorIdleAfter(looks, CurrentSlotEventState()); }, timeoutMs);
     Pump();  // what the monitor posted before it went back to its wait
     return idle;
 }

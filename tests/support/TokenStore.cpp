@@ -35,6 +35,7 @@ SoftTokenFunctions LoadControl() {
     Resolve(module, "SoftToken_ClearFaults", &f.ClearFaults);
     Resolve(module, "SoftToken_PendingFaults", &f.PendingFaults);
     Resolve(module, "SoftToken_GetSlotEventState", &f.GetSlotEventState);
+    Resolve(module, "SoftToken_WaitSlotEventState", &f.WaitSlotEventState);
     Resolve(module, "SoftToken_LastFaultFunction", &f.LastFaultFunction);
     Resolve(module, "SoftToken_AddStoreFault", &f.AddStoreFault);
     Resolve(module, "SoftToken_ClearStoreFaults", &f.ClearStoreFaults);
@@ -46,6 +47,25 @@ SoftTokenFunctions LoadControl() {
 const SoftTokenFunctions& TokenStore::Control() {
     static const SoftTokenFunctions functions = LoadControl();
     return functions;
+}
+
+SlotEventState CurrentSlotEventState() {
+    SlotEventState state;
+    TokenStore::Control().GetSlotEventState(&state.looks, &state.pending, &state.idleLook);
+    return state;
+}
+
+bool WaitForSlotEventState(const std::function<bool(const SlotEventState&)>& done, DWORD timeoutMs) {
+    SlotEventState state = CurrentSlotEventState();
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    while (!done(state)) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= until)
+            return false;
+        TokenStore::Control().WaitSlotEventState(&state.looks, &state.pending, &state.idleLook,
+                                                 static_cast<CK_ULONG>(until - now));
+    }
+    return true;
 }
 
 TokenStore::TokenStore(CK_ULONG slotCount) {

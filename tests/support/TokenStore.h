@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,24 @@ struct SoftTokenFunctions {
     decltype(&SoftToken_ClearFaults) ClearFaults = nullptr;
     decltype(&SoftToken_PendingFaults) PendingFaults = nullptr;
     decltype(&SoftToken_GetSlotEventState) GetSlotEventState = nullptr;
+    decltype(&SoftToken_WaitSlotEventState) WaitSlotEventState = nullptr;
     decltype(&SoftToken_LastFaultFunction) LastFaultFunction = nullptr;
     decltype(&SoftToken_AddStoreFault) AddStoreFault = nullptr;
     decltype(&SoftToken_ClearStoreFaults) ClearStoreFaults = nullptr;
 };
 
 constexpr char kTestUserPin[] = "1234";
+
+// The slot-event state of this process (SoftToken_GetSlotEventState).
+struct SlotEventState {
+    CK_ULONG looks = 0;
+    CK_ULONG pending = 0;
+    CK_ULONG idleLook = 0;
+};
+SlotEventState CurrentSlotEventState();
+// Waits, on the module's own notice of each change, until `done` holds for
+// the state (true) or `timeoutMs` has passed (false).
+bool WaitForSlotEventState(const std::function<bool(const SlotEventState&)>& done, DWORD timeoutMs = 5000);
 
 class TokenStore {
 public:
