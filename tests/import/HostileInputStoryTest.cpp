@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int kFileNameBox = 1148;  // the open-file dialog's "File name" box
 constexpr int kLabelColumn = 4;
 const wchar_t kLoginDialog[] = L"Login to token";
 const CK_FLAGS kTryFlags = CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED;
@@ -38,18 +37,6 @@ protected:
         CK_TOKEN_INFO info = {};
         EXPECT_EQ(CKR_OK, Cryptoki.FunctionList->C_GetTokenInfo(kImportSlot, &info));
         return info.flags;
-    }
-
-    // Chooses `path` in the import command's open-file dialog, then `more`.
-    void Import(const std::wstring& path, std::vector<DialogStep> more = {}) {
-        UiDriver driver;
-        driver.Fill(L"Open", {{kFileNameBox, path}}, IDOK);
-        for (DialogStep& step : more)
-            driver.Then(std::move(step));
-        window_.Click(kImportCommand);
-        std::string why;
-        EXPECT_TRUE(driver.WaitDone(&why)) << why;
-        EXPECT_TRUE(driver.Unexpected().empty()) << Narrow(driver.Unexpected()[0].text);
     }
 
     std::wstring Label(int row) { return MainWindowFixture::CellText(AppState.ObjectListView, row, kLabelColumn); }
@@ -84,9 +71,9 @@ TEST_F(HostileInputStoryTest, CyrillicPinLongCjkNameAndAContainerMadeDuringAnImp
 
     // A certificate whose common name is 34 CJK characters (102 bytes of
     // label), then one after it: the listing shows both, the label whole.
-    Import(FixturePath(L"imp_cn_cjk.pem"));
+    RunImportCommand(FixturePath(L"imp_cn_cjk.pem"));
     ASSERT_TRUE(WaitForListing());
-    Import(FixturePath(L"cn_simple.pem"));
+    RunImportCommand(FixturePath(L"cn_simple.pem"));
     ASSERT_TRUE(WaitForListing());
     ASSERT_EQ(2, ObjectRows());
     EXPECT_EQ(Repeat(L"\u6F22\u5B57", 17), Label(0));
@@ -107,7 +94,7 @@ TEST_F(HostileInputStoryTest, CyrillicPinLongCjkNameAndAContainerMadeDuringAnImp
     DialogStep password;
     password.caption = L"Import pfx properties";
     password.edits = {{IDC_PFX_PASSWORD, L"secret"}};
-    Import(FixturePath(L"imp_modern.pfx"), {password});
+    RunImportCommand(FixturePath(L"imp_modern.pfx"), {password});
     otherProgram.join();
     ASSERT_TRUE(WaitForListing());
     EXPECT_TRUE(importContainerSeen) << "the import's own container existed while it ran";

@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr int kFileNameBox = 1148;  // the open-file dialog's "File name" box (cmb13)
 
 // A file of `size` bytes that takes no room on disk: its length is set, not written.
 bool MakeSparseFile(const std::wstring& path, long long size) {
@@ -35,27 +34,12 @@ bool MakeSparseFile(const std::wstring& path, long long size) {
     return made;
 }
 
-class ImportCommandTest : public ImportWindowTest {
-protected:
-    // Runs the command choosing `path`, with `more` steps after the
-    // open-file dialog. The steps must all run; nothing else may appear.
-    std::vector<SeenWindow> RunCommand(const std::wstring& path, std::vector<DialogStep> more = {}) {
-        UiDriver driver;
-        driver.Fill(L"Open", {{kFileNameBox, path}}, IDOK);
-        for (DialogStep& step : more)
-            driver.Then(std::move(step));
-        window_.Click(kImportCommand);
-        std::string why;
-        EXPECT_TRUE(driver.WaitDone(&why)) << why;
-        EXPECT_EQ(Captions(driver.Unexpected()), "");
-        return driver.Seen();
-    }
-};
+class ImportCommandTest : public ImportWindowTest {};
 
 TEST_F(ImportCommandTest, CertificateIsStoredAnnouncedAndListed) {
     ClassWindow classWindow;
     AddMarkerRow();
-    RunCommand(FixturePath(L"cn_simple.pem"));
+    RunImportCommand(FixturePath(L"cn_simple.pem"));
     EXPECT_EQ(classWindow.Received(), 1);
     EXPECT_EQ(classWindow.Others(), 0);
     ASSERT_TRUE(WaitForListing());
@@ -63,7 +47,7 @@ TEST_F(ImportCommandTest, CertificateIsStoredAnnouncedAndListed) {
     EXPECT_EQ(Objects(CKO_CERTIFICATE).size(), 1u);
 
     // The same file again: a second object, a second message.
-    RunCommand(FixturePath(L"cn_simple.pem"));
+    RunImportCommand(FixturePath(L"cn_simple.pem"));
     ASSERT_TRUE(WaitForListing());
     EXPECT_EQ(ObjectRows(), 2);
     EXPECT_EQ(classWindow.Received(), 2);
@@ -77,7 +61,7 @@ TEST_F(ImportCommandTest, CertificateWithALongCommonNameIsListedAfterwards) {
     for (int i = 0; i < 17; ++i)
         name += L"\u6F22\u5B57";
     AddMarkerRow();
-    RunCommand(FixturePath(L"imp_cn_cjk.pem"));
+    RunImportCommand(FixturePath(L"imp_cn_cjk.pem"));
     for (int listing = 0; listing < 2; ++listing) {
         UiDriver boxes;  // a "Read object error" would show here
         ASSERT_TRUE(WaitForListing());
@@ -143,7 +127,7 @@ TEST_F(ImportCommandTest, RefusalsAndFailuresHaveTheirMessages) {
         DialogStep box;
         box.caption = row.caption;
         box.button = IDOK;
-        const std::vector<SeenWindow> seen = RunCommand(FixturePath(row.file), {box});
+        const std::vector<SeenWindow> seen = RunImportCommand(FixturePath(row.file), {box});
         ASSERT_EQ(seen.size(), 2u) << row.what;
         EXPECT_EQ(seen[1].text, row.text) << row.what;
         EXPECT_EQ(seen[1].owner, nullptr) << row.what << ": a box without owner";
@@ -177,7 +161,7 @@ TEST_F(ImportCommandTest, PfxOfLoggedInUserOpensItsDialogWithClearedOptions) {
         EXPECT_EQ(IsDlgButtonChecked(window, IDC_PFX_KEY_EXTRACTABLE), static_cast<UINT>(BST_UNCHECKED));
     };
     dialog.button = IDCANCEL;
-    RunCommand(path, {dialog});
+    RunImportCommand(path, {dialog});
     EXPECT_EQ(ObjectRows(), 0);
     EXPECT_EQ(Objects(CKO_CERTIFICATE).size(), 0u);
 }
@@ -217,7 +201,7 @@ TEST_F(ImportCommandTest, VendorCodesFromObjectCreationAreFailures) {
             if (wcsstr(import.file, L".pfx"))
                 steps.push_back({L"Import pfx properties", {{IDC_PFX_PASSWORD, L"secret"}}, nullptr, IDOK});
             steps.push_back(Box(L"General error"));
-            const std::vector<SeenWindow> seen = RunCommand(FixturePath(import.file), steps);
+            const std::vector<SeenWindow> seen = RunImportCommand(FixturePath(import.file), steps);
             TokenStore::Control().ClearFaults();
             ASSERT_EQ(seen.size(), steps.size() + 1) << what;
             EXPECT_EQ(seen.back().text, ComposeCkErrorW(code.rv, L"")) << what;
@@ -253,7 +237,7 @@ TEST_F(ImportCommandTest, HugeFilesAreRefusedUnread) {
         ASSERT_TRUE(MakeSparseFile(path, row.size)) << row.what;
         const WorkingSet before = ProcessWorkingSet();
         ASSERT_LT(before.Peak - before.Current, kReadWouldShow) << row.what << ": a read would not show";
-        const std::vector<SeenWindow> seen = RunCommand(path, {Box(L"Invalid file")});
+        const std::vector<SeenWindow> seen = RunImportCommand(path, {Box(L"Invalid file")});
         ASSERT_EQ(seen.size(), 2u) << row.what;
         EXPECT_EQ(seen[1].text, L"This is not a valid certificate or pfx file.\n\r") << row.what;
         EXPECT_EQ(ImportPfx(L"secret"), kPfxInvalid) << row.what << ": the PFX import";

@@ -1,6 +1,11 @@
 #include "ImportWindowFixture.h"
 
 #include "app/AppState.h"
+#include "app/ControlIds.h"
+
+namespace {
+constexpr int kFileNameBox = 1148;  // the open-file dialog's "File name" box (cmb13)
+}
 
 void ImportWindowTest::SetUp() {
     ASSERT_TRUE(window_.AddToken(kImportSlot, "Import", "I0001"));
@@ -22,6 +27,18 @@ int ImportWindowTest::ObjectRows() {
 
 void ImportWindowTest::AddMarkerRow() {
     MainWindowFixture::AddRow(AppState.ObjectListView, {L"marker"});
+}
+
+std::vector<SeenWindow> ImportWindowTest::RunImportCommand(const std::wstring& path, std::vector<DialogStep> more) {
+    UiDriver driver;
+    driver.Fill(L"Open", {{kFileNameBox, path}}, IDOK);
+    for (DialogStep& step : more)
+        driver.Then(std::move(step));
+    window_.Click(kImportCommand);
+    std::string why;
+    EXPECT_TRUE(driver.WaitDone(&why)) << why;
+    EXPECT_EQ(Captions(driver.Unexpected()), "");
+    return driver.Seen();
 }
 
 ClassWindow::ClassWindow(bool hung) {

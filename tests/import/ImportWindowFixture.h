@@ -4,10 +4,13 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "ImportTestSupport.h"
 #include "support/MainWindowFixture.h"
+#include "support/UiDriver.h"
 
 class ImportWindowTest : public testing::Test, public TokenReader {
 protected:
@@ -20,6 +23,10 @@ protected:
     int ObjectRows();
     // A row that is no import's, to see whether the object list was emptied.
     void AddMarkerRow();
+    // Runs the import command choosing `path` in the open-file dialog, with
+    // `more` steps after it. The steps must all run; nothing else may
+    // appear. Returns the windows the steps handled.
+    std::vector<SeenWindow> RunImportCommand(const std::wstring& path, std::vector<DialogStep> more = {});
 
     MainWindowFixture window_;
 };
