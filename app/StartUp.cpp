@@ -218,16 +218,17 @@ int LoadModuleBeside(const std::function<void()>& alongside) {
     } catch (const std::system_error&) {
         load();
     }
-    struct JoinAtEnd {
-        std::thread& Thread;
-        ~JoinAtEnd() {
-            if (Thread.joinable())
-                Thread.join();
-        }
-    } joinAtEnd{loader};
-    alongside();
-    if (loader.joinable())
-        loader.join();
+    {
+        // Joined however `alongside` ends: the loader writes to this frame.
+        struct JoinAtEnd {
+            std::thread& Thread;
+            ~JoinAtEnd() {
+                if (Thread.joinable())
+                    Thread.join();
+            }
+        } joinAtEnd{loader};
+        alongside();
+    }
     if (failure)
         std::rethrow_exception(failure);
     return result;
